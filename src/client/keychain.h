@@ -1,0 +1,50 @@
+#pragma once
+// The token store. One item in the system keyring (service
+// "de.velmora.zeit.token", key "device"), reached through QtKeychain: Secret
+// Service on Linux, Keychain on macOS, Credential Manager on Windows. There is
+// never a plaintext fallback.
+
+#include "client/failure.h"
+
+#include <QCoro/QCoroTask>
+#include <QString>
+#include <optional>
+
+class TokenStore {
+public:
+    virtual ~TokenStore() = default;
+    // The stored token, or nothing when none is stored. Throws KeychainError
+    // when the keyring cannot be asked (not reachable, locked, refused).
+    virtual QCoro::Task<std::optional<QString>> get() = 0;
+    // Replaces the stored token. Throws KeychainError when it was not stored.
+    virtual QCoro::Task<> set(QString token) = 0;
+    // Removes the stored token; removing nothing is fine. Throws KeychainError.
+    virtual QCoro::Task<> remove() = 0;
+};
+
+class Keychain : public TokenStore {
+public:
+    static constexpr const char *service = "de.velmora.zeit.token";
+    static constexpr const char *key = "device";
+
+    QCoro::Task<std::optional<QString>> get() override;
+    QCoro::Task<> set(QString token) override;
+    QCoro::Task<> remove() override;
+};
+
+// The same interface over memory, for tests and tools. A failure can be set to
+// make every call throw it.
+class MemoryTokenStore : public TokenStore {
+public:
+    explicit MemoryTokenStore(std::optional<QString> token = std::nullopt);
+    QCoro::Task<std::optional<QString>> get() override;
+    QCoro::Task<> set(QString token) override;
+    QCoro::Task<> remove() override;
+
+    std::optional<QString> token() const { return m_token; }
+    void setFailure(std::optional<KeychainError> failure) { m_failure = std::move(failure); }
+
+private:
+    std::optional<QString> m_token;
+    std::optional<KeychainError> m_failure;
+};

@@ -1,0 +1,166 @@
+#pragma once
+// The one object that holds everything the user sees and performs every user
+// action. Widgets show its properties and write edits straight back; every
+// action is a coroutine on the main thread's event loop and never fails
+// towards its caller: each outcome lands in the properties, failures as a
+// German text in `message`.
+
+#include "client/keychain.h"
+#include "client/preferences.h"
+#include "client/records.h"
+#include "client/transport.h"
+
+#include <QCoro/QCoroTask>
+#include <QHash>
+#include <QImage>
+#include <QJsonObject>
+#include <QObject>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+class Model : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString serverURL READ serverURL WRITE setServerURL NOTIFY serverURLChanged)
+    Q_PROPERTY(QString email READ email WRITE setEmail NOTIFY emailChanged)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY passwordChanged)
+    Q_PROPERTY(QString setupInput READ setupInput WRITE setSetupInput NOTIFY setupInputChanged)
+    Q_PROPERTY(QString setupLink READ setupLink NOTIFY setupLinkChanged)
+    Q_PROPERTY(QImage setupImage READ setupImage NOTIFY setupImageChanged)
+    Q_PROPERTY(bool signedIn READ signedIn NOTIFY signedInChanged)
+    Q_PROPERTY(std::optional<State> state READ state NOTIFY stateChanged)
+    Q_PROPERTY(QString selectedClient READ selectedClient WRITE setSelectedClient NOTIFY
+                   selectedClientChanged)
+    Q_PROPERTY(QString clientSearch READ clientSearch WRITE setClientSearch NOTIFY
+                   clientSearchChanged)
+    Q_PROPERTY(qint64 selectedReason READ selectedReason WRITE setSelectedReason NOTIFY
+                   selectedReasonChanged)
+    Q_PROPERTY(QString note READ note WRITE setNote NOTIFY noteChanged)
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+
+public:
+    // The user's own preferences and the system keyring.
+    explicit Model(QObject *parent = nullptr);
+    Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences,
+          QObject *parent = nullptr);
+    ~Model() override;
+
+    const QString &serverURL() const { return m_serverURL; }
+    const QString &email() const { return m_email; }
+    const QString &password() const { return m_password; }
+    const QString &setupInput() const { return m_setupInput; }
+    const QString &setupLink() const { return m_setupLink; }
+    const QImage &setupImage() const { return m_setupImage; } // null: none yet
+    bool signedIn() const { return m_signedIn; }
+    const std::optional<State> &state() const { return m_state; }
+    const QString &selectedClient() const { return m_selectedClient; }
+    const QString &clientSearch() const { return m_clientSearch; }
+    qint64 selectedReason() const { return m_selectedReason; }
+    const QString &note() const { return m_note; }
+    const QString &message() const { return m_message; }
+    bool busy() const { return m_busy; }
+
+    void setServerURL(const QString &value);
+    void setEmail(const QString &value);
+    void setPassword(const QString &value);
+    void setSetupInput(const QString &value);
+    void setSelectedClient(const QString &value);
+    void setClientSearch(const QString &value);
+    void setSelectedReason(qint64 value);
+    void setNote(const QString &value);
+
+    // The base address from `serverURL`, computed on every read.
+    std::optional<QUrl> endpoint() const;
+    // The server's inbox page, "/?tab=inbox" on the base address's host.
+    std::optional<QUrl> inboxURL() const;
+
+    // Enabled, unarchived clients whose name contains `clientSearch`
+    // (letter case ignored, accents significant), in the server's order.
+    QList<Customer> clients() const;
+    // Active reasons with a rate for `selectedClient`, in the server's order.
+    QList<Reason> reasons() const;
+    // The first rate the state holds for the pair, if any.
+    std::optional<qint64> rateCents(const QString &clientId, qint64 reasonId) const;
+    // Keep a still listed selection, else take the first listed entry.
+    void chooseClient();
+    void chooseReason();
+
+    // One request to the time server: the body of a 2xx answer, or a throw
+    // (ServiceError, TransportError, KeychainError). A 401 answer signs out
+    // and removes the token before the failure goes on.
+    QCoro::Task<QByteArray> request(QString path, QString method,
+                                    std::optional<QJsonObject> body, bool authenticated);
+
+    QCoro::Task<> refresh();
+    QCoro::Task<> login();
+    QCoro::Task<> connectWithSetupLink();
+    QCoro::Task<> logout();
+    QCoro::Task<> start();
+    QCoro::Task<> stop();
+    QCoro::Task<> makeSetupLink();
+
+    Transport &transport() { return *m_transport; }
+    TokenStore &tokenStore() { return *m_tokenStore; }
+
+public Q_SLOTS:
+    // The same actions for buttons and timers: start the coroutine, return at once.
+    void runRefresh();
+    void runLogin();
+    void runConnectWithSetupLink();
+    void runLogout();
+    void runStart();
+    void runStop();
+    void runMakeSetupLink();
+
+Q_SIGNALS:
+    void serverURLChanged();
+    void emailChanged();
+    void passwordChanged();
+    void setupInputChanged();
+    void setupLinkChanged();
+    void setupImageChanged();
+    void signedInChanged();
+    void stateChanged();
+    void selectedClientChanged();
+    void clientSearchChanged();
+    void selectedReasonChanged();
+    void noteChanged();
+    void messageChanged();
+    void busyChanged();
+
+private:
+    void setSetupLink(const QString &value);
+    void setSetupImage(const QImage &value);
+    void setSignedIn(bool value);
+    void setState(std::optional<State> value);
+    void setMessage(const QString &value);
+    void setBusy(bool value);
+    // Drops every state answer to a request sent before now.
+    void discardPendingRefreshes();
+    QCoro::Task<> storeTokenAndSignIn(QByteArray loginAnswer);
+
+    std::shared_ptr<TokenStore> m_tokenStore;
+    Preferences m_preferences;
+    Transport *m_transport;
+
+    QString m_serverURL;
+    QString m_email;
+    QString m_password;
+    QString m_setupInput;
+    QString m_setupLink;
+    QImage m_setupImage;
+    bool m_signedIn = false;
+    std::optional<State> m_state;
+    QString m_selectedClient;
+    QString m_clientSearch;
+    qint64 m_selectedReason = 0;
+    QString m_note;
+    QString m_message;
+    bool m_busy = false;
+
+    // clientId -> reasonId -> cents of the first rate, rebuilt per loaded state.
+    QHash<QString, QHash<qint64, qint64>> m_rateIndex;
+    quint64 m_nextRefresh = 0;
+    quint64 m_oldestAcceptedRefresh = 0;
+};
