@@ -12,7 +12,7 @@
 #include <QString>
 
 enum class KeyDecoding {
-    AsWritten, // keys compared with the field names unchanged
+    AsWritten,     // keys compared with the field names unchanged
     FromSnakeCase, // every key converted by convertFromSnakeCase first
 };
 

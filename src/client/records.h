@@ -16,7 +16,7 @@ struct User {
 struct Customer {
     QString id;
     QString name;
-    qint64 enabled = 0; // listed only when exactly 1
+    qint64 enabled = 0;  // listed only when exactly 1
     qint64 archived = 0; // listed only when exactly 0
     bool operator==(const Customer &) const = default;
 };

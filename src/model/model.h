@@ -16,8 +16,12 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QUrl>
+#include <exception>
 #include <memory>
 #include <optional>
+
+// The text the user reads for any failure an action caught.
+QString failureText(const std::exception &e);
 
 class Model : public QObject {
     Q_OBJECT
@@ -31,8 +35,8 @@ class Model : public QObject {
     Q_PROPERTY(std::optional<State> state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString selectedClient READ selectedClient WRITE setSelectedClient NOTIFY
                    selectedClientChanged)
-    Q_PROPERTY(QString clientSearch READ clientSearch WRITE setClientSearch NOTIFY
-                   clientSearchChanged)
+    Q_PROPERTY(
+        QString clientSearch READ clientSearch WRITE setClientSearch NOTIFY clientSearchChanged)
     Q_PROPERTY(qint64 selectedReason READ selectedReason WRITE setSelectedReason NOTIFY
                    selectedReasonChanged)
     Q_PROPERTY(QString note READ note WRITE setNote NOTIFY noteChanged)
@@ -89,8 +93,8 @@ public:
     // One request to the time server: the body of a 2xx answer, or a throw
     // (ServiceError, TransportError, KeychainError). A 401 answer signs out
     // and removes the token before the failure goes on.
-    QCoro::Task<QByteArray> request(QString path, QString method,
-                                    std::optional<QJsonObject> body, bool authenticated);
+    QCoro::Task<QByteArray> request(QString path, QString method, std::optional<QJsonObject> body,
+                                    bool authenticated);
 
     QCoro::Task<> refresh();
     QCoro::Task<> login();
@@ -139,6 +143,7 @@ private:
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
     QCoro::Task<> storeTokenAndSignIn(QByteArray loginAnswer);
+    QCoro::Task<> finishSignIn();
 
     std::shared_ptr<TokenStore> m_tokenStore;
     Preferences m_preferences;
@@ -163,4 +168,5 @@ private:
     QHash<QString, QHash<qint64, qint64>> m_rateIndex;
     quint64 m_nextRefresh = 0;
     quint64 m_oldestAcceptedRefresh = 0;
+    QString m_preferencesProblem; // shown once the sign-in has loaded the state
 };

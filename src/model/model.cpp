@@ -1,0 +1,137 @@
+#include "model/model.h"
+
+#include "client/endpoint.h"
+#include "client/failure.h"
+
+#include <QCoro/QCoroTask>
+#include <utility>
+
+#ifndef VELMORA_DEFAULT_SERVER
+#define VELMORA_DEFAULT_SERVER "https://zeit.velmora.de"
+#endif
+
+namespace {
+
+// Whether a token is stored, or the keyring's failure text. Never throws, so
+// it can be waited for synchronously before the event loop runs.
+QCoro::Task<std::pair<bool, QString>> probeToken(TokenStore *store) {
+    try {
+        const std::optional<QString> token = co_await store->get();
+        co_return std::pair{token.has_value(), QString()};
+    } catch (const std::exception &e) {
+        co_return std::pair{false, failureText(e)};
+    }
+}
+
+} // namespace
+
+QString failureText(const std::exception &e) {
+    if (const auto *failure = dynamic_cast<const Failure *>(&e)) {
+        return failure->description();
+    }
+    return QStringLiteral("Unerwarteter Fehler: %1").arg(QString::fromUtf8(e.what()));
+}
+
+Model::Model(QObject *parent)
+    : Model(std::make_shared<Keychain>(), Preferences(), parent) {}
+
+Model::Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences, QObject *parent)
+    : QObject(parent)
+    , m_tokenStore(std::move(tokenStore))
+    , m_preferences(std::move(preferences))
+    , m_transport(new Transport(this)) {
+    m_serverURL = m_preferences.serverURL().value_or(QStringLiteral(VELMORA_DEFAULT_SERVER));
+    // The panel must know whether to show the sign-in form before it is
+    // first drawn, so this one read waits.
+    const auto [hasToken, keyringProblem] = QCoro::waitFor(probeToken(m_tokenStore.get()));
+    m_signedIn = hasToken;
+    m_message = keyringProblem;
+}
+
+Model::~Model() = default;
+
+// Each setter announces a change only when the value really changes.
+template <typename T, typename Signal>
+static void assign(Model *model, T &field, const T &value, Signal changed) {
+    if (field == value) {
+        return;
+    }
+    field = value;
+    Q_EMIT(model->*changed)();
+}
+
+void Model::setServerURL(const QString &v) {
+    assign(this, m_serverURL, v, &Model::serverURLChanged);
+}
+void Model::setEmail(const QString &v) {
+    assign(this, m_email, v, &Model::emailChanged);
+}
+void Model::setPassword(const QString &v) {
+    assign(this, m_password, v, &Model::passwordChanged);
+}
+void Model::setSetupInput(const QString &v) {
+    assign(this, m_setupInput, v, &Model::setupInputChanged);
+}
+void Model::setSelectedClient(const QString &v) {
+    assign(this, m_selectedClient, v, &Model::selectedClientChanged);
+}
+void Model::setClientSearch(const QString &v) {
+    assign(this, m_clientSearch, v, &Model::clientSearchChanged);
+}
+void Model::setSelectedReason(qint64 v) {
+    assign(this, m_selectedReason, v, &Model::selectedReasonChanged);
+}
+void Model::setNote(const QString &v) {
+    assign(this, m_note, v, &Model::noteChanged);
+}
+void Model::setSetupLink(const QString &v) {
+    assign(this, m_setupLink, v, &Model::setupLinkChanged);
+}
+void Model::setSignedIn(bool v) {
+    assign(this, m_signedIn, v, &Model::signedInChanged);
+}
+void Model::setMessage(const QString &v) {
+    assign(this, m_message, v, &Model::messageChanged);
+}
+void Model::setBusy(bool v) {
+    assign(this, m_busy, v, &Model::busyChanged);
+}
+
+void Model::setSetupImage(const QImage &v) {
+    // Every new link brings a new image, even if it happens to look the same.
+    m_setupImage = v;
+    Q_EMIT setupImageChanged();
+}
+
+std::optional<QUrl> Model::endpoint() const {
+    return resolveEndpoint(m_serverURL);
+}
+
+std::optional<QUrl> Model::inboxURL() const {
+    const std::optional<QUrl> base = endpoint();
+    return base ? inboxURLFor(*base) : std::nullopt;
+}
+
+// The actions catch every failure themselves, so a task nobody awaits loses
+// nothing.
+void Model::runRefresh() {
+    refresh();
+}
+void Model::runLogin() {
+    login();
+}
+void Model::runConnectWithSetupLink() {
+    connectWithSetupLink();
+}
+void Model::runLogout() {
+    logout();
+}
+void Model::runStart() {
+    start();
+}
+void Model::runStop() {
+    stop();
+}
+void Model::runMakeSetupLink() {
+    makeSetupLink();
+}

@@ -1,0 +1,70 @@
+// The one way to the time server: builds the request, attaches the token,
+// and turns the answer into a body or a failure.
+
+#include "client/decoder.h"
+#include "client/endpoint.h"
+#include "client/failure.h"
+#include "model/model.h"
+
+#include <QJsonDocument>
+#include <QNetworkRequest>
+
+namespace {
+
+QByteArray devicePlatform() {
+#if defined(Q_OS_MACOS)
+    return QByteArrayLiteral("macos");
+#elif defined(Q_OS_WIN)
+    return QByteArrayLiteral("windows");
+#else
+    return QByteArrayLiteral("linux");
+#endif
+}
+
+QString errorText(int status, const QByteArray &body) {
+    try {
+        return decodeApiError(body).error;
+    } catch (const DecodingError &) {
+        return QStringLiteral("Serverfehler ") + QString::number(status);
+    }
+}
+
+} // namespace
+
+QCoro::Task<QByteArray> Model::request(QString path, QString method,
+                                       std::optional<QJsonObject> body, bool authenticated) {
+    const std::optional<QUrl> base = endpoint();
+    if (!base)
+        throw ServiceError(1, QStringLiteral("Bitte gültige HTTPS-Adresse eingeben."));
+
+    QNetworkRequest request(appendPath(*base, path));
+    request.setRawHeader("Accept", "application/json");
+    if (path == QLatin1String("api/login") || path == QLatin1String("api/setup"))
+        request.setRawHeader("X-Velmora-Device", devicePlatform());
+    if (authenticated) {
+        // A keyring that cannot be read stops the request here: sent without
+        // the token, its 401 would remove a token that is still valid.
+        const std::optional<QString> token = co_await m_tokenStore->get();
+        if (token)
+            request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    }
+    std::optional<QByteArray> payload;
+    if (body) {
+        request.setRawHeader("Content-Type", "application/json");
+        payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
+    }
+
+    const HttpAnswer answer = co_await m_transport->send(request, method.toUtf8(), payload);
+    if (answer.status >= 200 && answer.status <= 299)
+        co_return answer.body;
+
+    if (answer.status == 401) {
+        setSignedIn(false);
+        try {
+            co_await m_tokenStore->remove();
+        } catch (const KeychainError &) {
+            // Signed out all the same; the server's answer is what to show.
+        }
+    }
+    throw ServiceError(answer.status, errorText(answer.status, answer.body));
+}

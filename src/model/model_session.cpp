@@ -1,0 +1,102 @@
+// Signing in with a password or a setup link, and signing out.
+
+#include "client/decoder.h"
+#include "client/failure.h"
+#include "model/model.h"
+#include "model/setupcode.h"
+
+namespace {
+const QString invalidSetupLink = QStringLiteral("Bitte einen gültigen Einrichtungslink einfügen.");
+}
+
+// The part both sign-ins share once the server accepted them. The token must
+// be in the keyring before the sign-in counts; it is never kept elsewhere.
+// The server address is stored with it so both stay together across restarts.
+QCoro::Task<> Model::storeTokenAndSignIn(QByteArray loginAnswer) {
+    const LoginResponse login = decodeLoginResponse(loginAnswer);
+    co_await m_tokenStore->set(login.token);
+    discardPendingRefreshes();
+    try {
+        m_preferences.setServerURL(m_serverURL);
+    } catch (const Failure &f) {
+        m_preferencesProblem = f.description();
+    }
+    setSignedIn(true);
+}
+
+QCoro::Task<> Model::login() {
+    if (m_busy) {
+        co_return;
+    }
+    setBusy(true);
+    const QJsonObject body{{QStringLiteral("email"), m_email},
+                           {QStringLiteral("password"), m_password},
+                           {QStringLiteral("device"), true}};
+    try {
+        const QByteArray answer =
+            co_await request(QStringLiteral("api/login"), QStringLiteral("POST"), body, false);
+        co_await storeTokenAndSignIn(answer);
+    } catch (const std::exception &e) {
+        setMessage(failureText(e));
+        setBusy(false);
+        co_return;
+    }
+    setPassword(QString());
+    co_await finishSignIn();
+}
+
+QCoro::Task<> Model::connectWithSetupLink() {
+    if (m_busy) {
+        co_return;
+    }
+    setBusy(true);
+    const std::optional<QString> code = setupCodeFrom(m_setupInput);
+    if (!code) {
+        setMessage(invalidSetupLink);
+        setBusy(false);
+        co_return;
+    }
+    // The code goes to the server the user chose, never to the host named in
+    // the pasted link.
+    const QJsonObject body{{QStringLiteral("code"), *code}, {QStringLiteral("device"), true}};
+    try {
+        const QByteArray answer =
+            co_await request(QStringLiteral("api/setup"), QStringLiteral("POST"), body, false);
+        co_await storeTokenAndSignIn(answer);
+    } catch (const std::exception &e) {
+        setMessage(failureText(e));
+        setBusy(false);
+        co_return;
+    }
+    setSetupInput(QString());
+    co_await finishSignIn();
+}
+
+QCoro::Task<> Model::finishSignIn() {
+    setBusy(false);
+    co_await refresh();
+    if (!m_preferencesProblem.isEmpty()) {
+        setMessage(std::exchange(m_preferencesProblem, QString()));
+    }
+    setBusy(false);
+}
+
+QCoro::Task<> Model::logout() {
+    try {
+        co_await request(QStringLiteral("api/logout"), QStringLiteral("POST"), std::nullopt, true);
+    } catch (const std::exception &) {
+        // Signing out always completes locally, whatever the server said.
+    }
+    QString problem;
+    try {
+        co_await m_tokenStore->remove();
+    } catch (const std::exception &e) {
+        problem = failureText(e);
+    }
+    discardPendingRefreshes();
+    setSignedIn(false);
+    setState(std::nullopt);
+    // Left in the keyring, the token would sign the user in again at the
+    // next start; they must know.
+    setMessage(problem);
+}

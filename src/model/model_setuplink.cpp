@@ -1,0 +1,24 @@
+// Creating a one-time setup link for a phone, shown as a QR code.
+
+#include "client/decoder.h"
+#include "model/model.h"
+#include "model/qrcode.h"
+
+QCoro::Task<> Model::makeSetupLink() {
+    if (m_busy || !m_state || m_state->user.role != QLatin1String("admin")) {
+        co_return;
+    }
+    setBusy(true);
+    const QJsonObject body{{QStringLiteral("userId"), m_state->user.id}};
+    try {
+        const QByteArray answer = co_await request(QStringLiteral("api/admin/setup-links"),
+                                                   QStringLiteral("POST"), body, true);
+        setSetupLink(decodeSetupLinkResponse(answer).link);
+        setSetupImage(renderQrCode(m_setupLink));
+        setMessage(QStringLiteral("Mit dem Handy scannen · 15 Minuten gültig."));
+    } catch (const std::exception &e) {
+        // A failed request keeps the previous link and image.
+        setMessage(failureText(e));
+    }
+    setBusy(false);
+}

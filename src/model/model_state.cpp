@@ -1,0 +1,115 @@
+// Loading the server state and the lists and selections derived from it.
+
+#include "client/decoder.h"
+#include "model/model.h"
+
+void Model::setState(std::optional<State> value) {
+    m_state = std::move(value);
+    // The panel asks for rates on every keystroke; index them once per state.
+    m_rateIndex.clear();
+    if (m_state) {
+        for (const Rate &rate : m_state->rates) {
+            QHash<qint64, qint64> &forClient = m_rateIndex[rate.clientId];
+            if (!forClient.contains(rate.reasonId)) {
+                forClient.insert(rate.reasonId, rate.cents); // the first one counts
+            }
+        }
+    }
+    Q_EMIT stateChanged();
+}
+
+void Model::discardPendingRefreshes() {
+    m_oldestAcceptedRefresh = m_nextRefresh;
+}
+
+QCoro::Task<> Model::refresh() {
+    if (!m_signedIn || m_busy) {
+        co_return;
+    }
+    const quint64 id = m_nextRefresh++;
+    try {
+        const QByteArray body = co_await request(QStringLiteral("api/state"), QStringLiteral("GET"),
+                                                 std::nullopt, true);
+        // An answer to a request sent before the state now shown was loaded,
+        // or before an action changed the server's data, is out of date.
+        if (id < m_oldestAcceptedRefresh) {
+            co_return;
+        }
+        State loaded = decodeState(body);
+        m_oldestAcceptedRefresh = id + 1;
+        setState(std::move(loaded));
+        chooseClient();
+        chooseReason();
+        setMessage(QString());
+    } catch (const std::exception &e) {
+        if (id >= m_oldestAcceptedRefresh) {
+            setMessage(failureText(e));
+        }
+    }
+}
+
+QList<Customer> Model::clients() const {
+    QList<Customer> result;
+    if (!m_state) {
+        return result;
+    }
+    for (const Customer &customer : m_state->clients) {
+        if (customer.enabled != 1 || customer.archived != 0) {
+            continue;
+        }
+        // Simple case folding per character: "mül" finds "MÜLLER" but not
+        // "Muller".
+        if (m_clientSearch.isEmpty() ||
+            customer.name.contains(m_clientSearch, Qt::CaseInsensitive)) {
+            result.append(customer);
+        }
+    }
+    return result;
+}
+
+QList<Reason> Model::reasons() const {
+    QList<Reason> result;
+    if (!m_state) {
+        return result;
+    }
+    const auto rated = m_rateIndex.constFind(m_selectedClient);
+    if (rated == m_rateIndex.cend()) {
+        return result;
+    }
+    for (const Reason &reason : m_state->reasons) {
+        if (reason.active == 1 && rated->contains(reason.id)) {
+            result.append(reason);
+        }
+    }
+    return result;
+}
+
+std::optional<qint64> Model::rateCents(const QString &clientId, qint64 reasonId) const {
+    const auto rated = m_rateIndex.constFind(clientId);
+    if (rated == m_rateIndex.cend()) {
+        return std::nullopt;
+    }
+    const auto cents = rated->constFind(reasonId);
+    return cents == rated->cend() ? std::nullopt : std::optional<qint64>(*cents);
+}
+
+void Model::chooseClient() {
+    const QList<Customer> listed = clients();
+    const bool stillListed = std::any_of(listed.cbegin(), listed.cend(), [this](const Customer &c) {
+        return c.id == m_selectedClient;
+    });
+    if (!stillListed) {
+        setSelectedClient(listed.isEmpty() ? QString() : listed.first().id);
+    }
+    chooseReason();
+}
+
+void Model::chooseReason() {
+    const QList<Reason> listed = reasons();
+    const bool stillListed = std::any_of(listed.cbegin(), listed.cend(), [this](const Reason &r) {
+        return r.id == m_selectedReason;
+    });
+    if (!stillListed) {
+        setSelectedReason(listed.isEmpty() ? 0 : listed.first().id);
+    }
+}

@@ -1,0 +1,55 @@
+// Starting and stopping the timer on the server.
+
+#include "client/decoder.h"
+#include "model/model.h"
+
+QCoro::Task<> Model::start() {
+    if (m_busy || m_selectedClient.isEmpty() || m_selectedReason <= 0) {
+        co_return;
+    }
+    setBusy(true);
+    const QString sentNote = m_note;
+    const QJsonObject body{{QStringLiteral("clientId"), m_selectedClient},
+                           {QStringLiteral("reasonId"), m_selectedReason},
+                           {QStringLiteral("note"), sentNote}};
+    try {
+        co_await request(QStringLiteral("api/time/start"), QStringLiteral("POST"), body, true);
+    } catch (const std::exception &e) {
+        setMessage(failureText(e)); // the note stays for another try
+        setBusy(false);
+        co_return;
+    }
+    discardPendingRefreshes();
+    // What the user typed while the request was under way is not thrown away.
+    if (m_note == sentNote) {
+        setNote(QString());
+    }
+    setBusy(false);
+    co_await refresh();
+    setBusy(false);
+}
+
+QCoro::Task<> Model::stop() {
+    if (m_busy || !m_state || !m_state->running) {
+        co_return;
+    }
+    setBusy(true);
+    const QJsonObject body{{QStringLiteral("entryId"), m_state->running->id}};
+    SyncResponse sync;
+    try {
+        const QByteArray answer =
+            co_await request(QStringLiteral("api/time/stop"), QStringLiteral("POST"), body, true);
+        sync = decodeSyncResponse(answer);
+    } catch (const std::exception &e) {
+        setMessage(failureText(e));
+        setBusy(false);
+        co_return;
+    }
+    discardPendingRefreshes();
+    setBusy(false);
+    co_await refresh();
+    if (!sync.ninjaSynced) {
+        setMessage(QStringLiteral("Zeit gespeichert. Ninja-Abgleich folgt automatisch."));
+    }
+    setBusy(false);
+}
