@@ -1,0 +1,149 @@
+#include "app/panelwindow.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+// Gap between the icon (or the screen's edge) and the panel.
+constexpr int gap = 4;
+constexpr int cornerMargin = 8;
+// How long after a close by focus loss a tray click still counts as its cause.
+constexpr qint64 refocusWindowMs = 300;
+
+int clamp(int value, int low, int high) {
+    // A panel larger than the screen starts at the screen's edge.
+    return high < low ? low : std::clamp(value, low, high);
+}
+
+QRect availableFor(const QRect &anchor) {
+    QScreen *screen = nullptr;
+    if (!anchor.isEmpty())
+        screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace
+
+QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &available) {
+    const int maxX = available.right() - size.width() + 1;
+    const int maxY = available.bottom() - size.height() + 1;
+    if (anchor.isEmpty()) {
+        return {clamp(maxX - cornerMargin, available.left(), maxX),
+                clamp(available.top() + cornerMargin, available.top(), maxY)};
+    }
+    const bool iconAtBottom = anchor.center().y() > available.center().y();
+    const int y = iconAtBottom ? anchor.top() - gap - size.height() : anchor.bottom() + 1 + gap;
+    const int x = anchor.center().x() - size.width() / 2;
+    return {clamp(x, available.left(), maxX), clamp(y, available.top(), maxY)};
+}
+
+PanelWindow::PanelWindow(QWidget *content, QWidget *parent)
+    : QWidget(parent)
+    , m_content(content) {
+    setWindowTitle(QStringLiteral("velmora Zeit"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_content);
+    m_content->installEventFilter(this);
+    setMode(Mode::Popup);
+}
+
+void PanelWindow::setMode(Mode mode) {
+    m_mode = mode;
+    const bool wasVisible = isVisible();
+    if (mode == Mode::Popup)
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    else
+        setWindowFlags(Qt::Window);
+    if (wasVisible)
+        show();
+}
+
+void PanelWindow::popUp(const QRect &anchor) {
+    m_anchor = anchor;
+    fitToContent();
+    place();
+    show();
+    raise();
+    activateWindow();
+}
+
+void PanelWindow::present() {
+    fitToContent();
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+bool PanelWindow::justClosedByFocusLoss() const {
+    return m_focusLossClose.isValid() && !m_focusLossClose.hasExpired(refocusWindowMs);
+}
+
+void PanelWindow::place() {
+    move(panelPosition(m_anchor, size(), availableFor(m_anchor)));
+}
+
+void PanelWindow::fitToContent() {
+    m_fitPending = false;
+    const QSize wanted = sizeHint().expandedTo(minimumSizeHint());
+    if (wanted.isValid() && wanted != size()) {
+        resize(wanted);
+        // Above the icon the panel grows upwards, so it moves with its size.
+        if (m_mode == Mode::Popup && isVisible())
+            place();
+    }
+}
+
+bool PanelWindow::event(QEvent *event) {
+    switch (event->type()) {
+    case QEvent::WindowDeactivate:
+        if (m_mode == Mode::Popup && isVisible()) {
+            hide();
+            m_focusLossClose.start();
+        }
+        break;
+    case QEvent::LayoutRequest: {
+        const bool handled = QWidget::event(event);
+        fitToContent();
+        return handled;
+    }
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
+    // The panel's own layout settles after this filter, so fit afterwards.
+    if (watched == m_content && event->type() == QEvent::LayoutRequest && !m_fitPending) {
+        m_fitPending = true;
+        QMetaObject::invokeMethod(this, &PanelWindow::fitToContent, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent *event) {
+    if (m_mode == Mode::Popup && event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PanelWindow::closeEvent(QCloseEvent *event) {
+    if (m_mode == Mode::Window) {
+        event->accept();
+        Q_EMIT closeRequested();
+        return;
+    }
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The window that holds the panel. Beside a tray icon it is a frameless
+// popup that closes when it loses focus; without a tray it is an ordinary
+// window. Its height follows the panel's content.
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+
+// Where a panel of `size` goes for a tray icon at `anchor`, inside
+// `available`: above the icon when the icon is in the lower half, below it
+// otherwise, centred on it and pushed fully onto the screen. An empty anchor
+// (geometry unknown) gives the top-right corner.
+QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &available);
+
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    enum class Mode { Popup, Window };
+
+    // Takes `content` (the panel) as its only child and keeps it for good.
+    explicit PanelWindow(QWidget *content, QWidget *parent = nullptr);
+
+    Mode mode() const { return m_mode; }
+    void setMode(Mode mode);
+    QWidget *content() const { return m_content; }
+
+    // Popup mode: shows the panel beside `anchor` (the tray icon's geometry,
+    // may be empty) and gives it the focus.
+    void popUp(const QRect &anchor);
+    // Window mode: shows, restores and raises the window.
+    void present();
+
+    // Hidden for losing the focus a moment ago. A click on the tray icon
+    // takes the focus first; it must not reopen what it just closed.
+    bool justClosedByFocusLoss() const;
+
+public Q_SLOTS:
+    // Resizes to the panel's size hint, keeping the popup beside its icon.
+    void fitToContent();
+
+Q_SIGNALS:
+    // Window mode: the user closed the window.
+    void closeRequested();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void place();
+
+    QWidget *m_content;
+    Mode m_mode = Mode::Popup;
+    QRect m_anchor;
+    QElapsedTimer m_focusLossClose;
+    bool m_fitPending = false;
+};

@@ -1,0 +1,110 @@
+#include "app/singleinstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr QByteArrayView showCommand = "show\n";
+constexpr int connectTimeoutMs = 1000;
+constexpr qsizetype maxCommandBytes = 64;
+
+} // namespace
+
+SingleInstance::SingleInstance(QString name, QObject *parent)
+    : QObject(parent)
+    , m_name(std::move(name)) {}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultName() {
+#ifdef Q_OS_UNIX
+    const QString user = QString::number(::getuid());
+    // The runtime folder belongs to the user alone; the temp folder is shared.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir(runtime).exists())
+        return QDir(runtime).filePath(QStringLiteral("velmora-zeit-") + user);
+    return QStringLiteral("velmora-zeit-") + user;
+#else
+    QString user = qEnvironmentVariable("USERNAME");
+    if (user.isEmpty())
+        user = QDir::home().dirName();
+    return QStringLiteral("velmora-zeit-") + user;
+#endif
+}
+
+QString SingleInstance::serverPath() const {
+    return m_server ? m_server->fullServerName() : QString();
+}
+
+bool SingleInstance::handOver() {
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(connectTimeoutMs))
+        return false;
+    socket.write(showCommand.data(), showCommand.size());
+    const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(connectTimeoutMs);
+    return sent;
+}
+
+SingleInstance::Role SingleInstance::claim() {
+    if (m_server)
+        return Role::First;
+    // Two tries: a second start racing us may take the name between our
+    // failed connect and our listen.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (handOver())
+            return Role::HandedOver;
+        // No socket options: with them Qt renames its socket over an
+        // existing one, and a racing second start would take the name.
+        auto *server = new QLocalServer(this);
+        if (server->listen(m_name)) {
+            m_server = server;
+            connect(m_server, &QLocalServer::newConnection, this,
+                    &SingleInstance::acceptConnections);
+            return Role::First;
+        }
+        const bool inUse = server->serverError() == QAbstractSocket::AddressInUseError;
+        delete server;
+        if (!inUse)
+            break;
+        // Nobody answered on it, so the socket is a leftover of a crashed
+        // run; only then may it go.
+        if (!handOver())
+            QLocalServer::removeServer(m_name);
+        else
+            return Role::HandedOver;
+    }
+    return Role::Alone;
+}
+
+void SingleInstance::acceptConnections() {
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        const auto readCommands = [this, socket] {
+            while (socket->canReadLine()) {
+                const QByteArray line = socket->readLine(maxCommandBytes).trimmed();
+                if (line == "show")
+                    Q_EMIT showRequested();
+            }
+            // Whoever sends more than a command is not one of us.
+            if (socket->bytesAvailable() > maxCommandBytes)
+                socket->abort();
+        };
+        connect(socket, &QLocalSocket::readyRead, socket, readCommands);
+        // The sender closes right after writing; what it wrote still counts.
+        connect(socket, &QLocalSocket::disconnected, socket, [socket, readCommands] {
+            readCommands();
+            socket->deleteLater();
+        });
+        readCommands();
+    }
+}

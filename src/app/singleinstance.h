@@ -1,0 +1,44 @@
+#pragma once
+// One running app per user. The first start listens on a local socket; a
+// later start finds it, asks it to show its panel and ends.
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        First,      // we listen; later starts reach us
+        HandedOver, // another instance runs and was asked to show its panel
+        Alone,      // the socket could not be set up; we run without it
+    };
+
+    // `name`: a socket path, or a plain name that Qt places in the temp folder.
+    explicit SingleInstance(QString name = defaultName(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // Per user: in the user's runtime folder where there is one.
+    static QString defaultName();
+
+    // Finds a running instance and hands over to it, or becomes the one.
+    // Blocks only for the local connect, before the event loop runs.
+    Role claim();
+
+    const QString &name() const { return m_name; }
+    // The listening server's full socket path (empty unless First).
+    QString serverPath() const;
+
+Q_SIGNALS:
+    // A later start asked us to show the panel.
+    void showRequested();
+
+private:
+    bool handOver();
+    void acceptConnections();
+
+    QString m_name;
+    QLocalServer *m_server = nullptr;
+};
