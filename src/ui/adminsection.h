@@ -1,0 +1,38 @@
+#pragma once
+// For administrators: the inbox link, "Handy verbinden", and the phone setup
+// link as a QR code.
+
+#include <QWidget>
+
+class LinkLabel;
+class Model;
+class QLabel;
+class QPushButton;
+
+// The setup image at exactly 220 × 220, every module a sharp block.
+class QrImageView : public QWidget {
+    Q_OBJECT
+public:
+    explicit QrImageView(Model *model, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Model *m_model;
+};
+
+class AdminSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit AdminSection(Model *model, QWidget *parent = nullptr);
+
+private:
+    void sync();
+
+    Model *m_model;
+    LinkLabel *m_inbox;
+    QPushButton *m_phone;
+    QrImageView *m_qr;
+    QLabel *m_qrCaption;
+};

@@ -1,0 +1,24 @@
+#pragma once
+// The bottom row: "Web-App öffnen", "Abmelden" while signed in, "Beenden".
+
+#include <QWidget>
+
+class LinkLabel;
+class Model;
+class QPushButton;
+
+class FooterRow : public QWidget {
+    Q_OBJECT
+public:
+    explicit FooterRow(Model *model, QWidget *parent = nullptr);
+
+Q_SIGNALS:
+    void quitRequested();
+
+private:
+    void sync();
+
+    Model *m_model;
+    LinkLabel *m_webApp;
+    QPushButton *m_logout;
+};

@@ -1,0 +1,163 @@
+#include "ui/menu.h"
+
+#include "model/model.h"
+#include "ui/adminsection.h"
+#include "ui/footerrow.h"
+#include "ui/headerrow.h"
+#include "ui/loadingview.h"
+#include "ui/runningentryview.h"
+#include "ui/signedoutsection.h"
+#include "ui/startform.h"
+#include "ui/style.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int panelWidth = 340;
+}
+
+Menu::Menu(Model *model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model) {
+    setObjectName(QStringLiteral("menu"));
+    setFixedWidth(panelWidth);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+
+    auto *stack = new QVBoxLayout(this);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(13);
+
+    m_header = new HeaderRow(model, this);
+    stack->addWidget(m_header);
+
+    // The content variants; exactly one is shown.
+    m_signedOut = new SignedOutSection(model, this);
+    stack->addWidget(m_signedOut);
+    m_running = new RunningEntryView(model, this);
+    stack->addWidget(m_running);
+    m_startForm = new StartForm(model, this);
+    stack->addWidget(m_startForm);
+    m_loading = new LoadingView(this);
+    stack->addWidget(m_loading);
+
+    m_admin = new AdminSection(model, this);
+    m_admin->setObjectName(QStringLiteral("adminSection"));
+    stack->addWidget(m_admin);
+
+    m_message = ui::plainLabel(QStringLiteral("messageLabel"), this);
+    m_message->setFont(ui::captionFont(font()));
+    QPalette orange = m_message->palette();
+    orange.setColor(QPalette::WindowText, ui::messageColor());
+    m_message->setPalette(orange);
+    stack->addWidget(m_message);
+
+    auto *divider = new QFrame(this);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    stack->addWidget(divider);
+
+    auto *update = new QPushButton(QStringLiteral("Auf Updates prüfen …"), this);
+    update->setObjectName(QStringLiteral("updateButton"));
+    ui::neverDefault(update);
+    connect(update, &QPushButton::clicked, this, &Menu::checkForUpdatesRequested);
+    stack->addWidget(update, 0, Qt::AlignLeft);
+
+    m_footer = new FooterRow(model, this);
+    connect(m_footer, &FooterRow::quitRequested, this, &Menu::quitRequested);
+    stack->addWidget(m_footer);
+
+    m_signedOut->setObjectName(QStringLiteral("signedOutSection"));
+    m_running->setObjectName(QStringLiteral("runningEntryView"));
+    m_startForm->setObjectName(QStringLiteral("startForm"));
+    m_loading->setObjectName(QStringLiteral("loadingView"));
+
+    connect(model, &Model::signedInChanged, this, &Menu::syncVariant);
+    connect(model, &Model::stateChanged, this, &Menu::syncVariant);
+    connect(model, &Model::messageChanged, this, &Menu::syncMessage);
+    syncVariant();
+    syncMessage();
+}
+
+void Menu::syncVariant() {
+    const auto &state = m_model->state();
+    const bool signedIn = m_model->signedIn();
+    QWidget *variant = !signedIn                 ? static_cast<QWidget *>(m_signedOut)
+                       : state && state->running ? static_cast<QWidget *>(m_running)
+                       : state                   ? static_cast<QWidget *>(m_startForm)
+                                                 : static_cast<QWidget *>(m_loading);
+    const bool signedOutAppears = variant == m_signedOut && m_signedOut->isHidden();
+    // Show the new one before hiding the old, so focus has somewhere to go.
+    variant->setVisible(true);
+    for (QWidget *other :
+         {static_cast<QWidget *>(m_signedOut), static_cast<QWidget *>(m_running),
+          static_cast<QWidget *>(m_startForm), static_cast<QWidget *>(m_loading)}) {
+        if (other != variant)
+            other->setVisible(false);
+    }
+    m_admin->setVisible(signedIn && state && state->user.role == QLatin1String("admin"));
+    if (signedOutAppears)
+        focusSetupField();
+}
+
+void Menu::syncMessage() {
+    m_message->setText(m_model->message());
+    m_message->setVisible(!m_model->message().isEmpty());
+}
+
+void Menu::focusSetupField() {
+    if (!m_signedOut->isAncestorOf(focusWidget()))
+        m_signedOut->setupField()->setFocus(Qt::OtherFocusReason);
+}
+
+QSize Menu::sizeHint() const {
+    return QSize(panelWidth, heightForWidth(panelWidth));
+}
+
+int Menu::heightForWidth(int width) const {
+    QLayout *stack = layout();
+    if (!stack)
+        return QWidget::heightForWidth(width);
+    return stack->hasHeightForWidth() ? stack->totalHeightForWidth(width)
+                                      : stack->totalSizeHint().height();
+}
+
+void Menu::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (m_model->signedIn() == false)
+        focusSetupField();
+    m_model->runRefresh();
+}
+
+void Menu::keyPressEvent(QKeyEvent *event) {
+    // Fields pass Return up to us; taking it here keeps it from any default
+    // button of a dialog or window the panel may sit in.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool Menu::event(QEvent *event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        const QSize hint = sizeHint();
+        if (hint != m_lastHint) {
+            m_lastHint = hint;
+            updateGeometry();
+            if (isWindow())
+                resize(hint);
+            Q_EMIT sizeHintChanged();
+        }
+    }
+    return handled;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The panel: the whole user interface, over the one Model. It keeps no state
+// of its own (only whether the password sign-in is expanded): every text is
+// read from the model and every edit is written back at once.
+
+#include <QWidget>
+
+class AdminSection;
+class FooterRow;
+class HeaderRow;
+class LoadingView;
+class Model;
+class QLabel;
+class RunningEntryView;
+class SignedOutSection;
+class StartForm;
+
+class Menu : public QWidget {
+    Q_OBJECT
+public:
+    explicit Menu(Model *model, QWidget *parent = nullptr);
+
+    // 340 wide; as high as the shown sections need.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+Q_SIGNALS:
+    void checkForUpdatesRequested();
+    void quitRequested();
+    // A section appeared or went away. A window holding the panel resizes to
+    // sizeHint() (a top-level Menu does so itself).
+    void sizeHintChanged();
+
+protected:
+    // Each time the panel is shown it reloads the state.
+    void showEvent(QShowEvent *event) override;
+    // Return starts nothing anywhere in the panel.
+    void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void syncVariant();
+    void syncMessage();
+    void focusSetupField();
+
+    Model *m_model;
+    HeaderRow *m_header;
+    SignedOutSection *m_signedOut;
+    RunningEntryView *m_running;
+    StartForm *m_startForm;
+    LoadingView *m_loading;
+    AdminSection *m_admin;
+    QLabel *m_message;
+    FooterRow *m_footer;
+    QSize m_lastHint;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Sign-in: server address, setup link, and the password sign-in behind a
+// disclosure that starts collapsed.
+
+#include <QWidget>
+
+class Model;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+class SignedOutSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit SignedOutSection(Model *model, QWidget *parent = nullptr);
+
+    // Where typing starts when the section appears.
+    QLineEdit *setupField() const { return m_setup; }
+
+private:
+    void sync();
+
+    Model *m_model;
+    QLineEdit *m_setup;
+    QPushButton *m_connect;
+    QToolButton *m_toggle;
+    QWidget *m_passwordArea;
+    QPushButton *m_login;
+};

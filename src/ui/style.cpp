@@ -1,0 +1,125 @@
+#include "ui/style.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QSvgRenderer>
+#include <QUrl>
+
+namespace ui {
+
+namespace {
+QFont scaled(const QFont &base, double factor) {
+    QFont font = base;
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(qMax(7.0, base.pointSizeF() * factor));
+    else
+        font.setPixelSize(qMax(9, qRound(base.pixelSize() * factor)));
+    return font;
+}
+} // namespace
+
+QFont headlineFont(const QFont &base) {
+    QFont font = base;
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+QFont subheadlineFont(const QFont &base) {
+    return scaled(base, 0.92);
+}
+
+QFont captionFont(const QFont &base) {
+    return scaled(base, 0.82);
+}
+
+QFont clockFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(28);
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
+QLabel *plainLabel(const QString &objectName, QWidget *parent) {
+    auto *label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+void makeSecondary(QLabel *label) {
+    label->setForegroundRole(QPalette::PlaceholderText);
+}
+
+QColor messageColor() {
+    return QColor(0xE6, 0x74, 0x00);
+}
+
+QIcon reloadIcon(const QPalette &palette) {
+    if (QIcon::hasThemeIcon(QStringLiteral("view-refresh")))
+        return QIcon::fromTheme(QStringLiteral("view-refresh"));
+    // A clockwise arrow in the text colour, so it reads on any background.
+    const QString color = palette.color(QPalette::ButtonText).name();
+    const QByteArray svg =
+        QStringLiteral(
+            "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+            "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' stroke-width='1.7' "
+            "stroke-linecap='round'/><path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>")
+            .arg(color)
+            .toUtf8();
+    QSvgRenderer renderer(svg);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+void neverDefault(QPushButton *button) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+}
+
+} // namespace ui
+
+ProminentButton::ProminentButton(const QString &text, QWidget *parent)
+    : QPushButton(text, parent) {
+    ui::neverDefault(this);
+}
+
+void ProminentButton::paintEvent(QPaintEvent *) {
+    // Paint with the highlight colours instead of changing the palette, so a
+    // later palette change of the desktop still applies. Disabled stays plain.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        option.palette.setColor(group, QPalette::Button,
+                                option.palette.color(group, QPalette::Highlight));
+        option.palette.setColor(group, QPalette::ButtonText,
+                                option.palette.color(group, QPalette::HighlightedText));
+    }
+    painter.drawControl(QStyle::CE_PushButton, option);
+}
+
+LinkLabel::LinkLabel(const QString &text, QWidget *parent)
+    : QLabel(parent) {
+    setTextFormat(Qt::RichText);
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    setOpenExternalLinks(false);
+    setText(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
+    connect(this, &QLabel::linkActivated, this, &LinkLabel::activated);
+}
+
+void LinkLabel::setUrl(const std::optional<QUrl> &url) {
+    setToolTip(url ? url->toString() : QString());
+    setVisible(url.has_value());
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The panel's few text styles and button looks, all taken from the desktop's
+// own style and palette so that a dark desktop stays dark.
+
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace ui {
+
+QFont headlineFont(const QFont &base);
+QFont subheadlineFont(const QFont &base);
+QFont captionFont(const QFont &base);
+// The running clock: 28 px, semibold, fixed pitch.
+QFont clockFont();
+
+// A label that shows its text exactly as written, never as rich text.
+QLabel *plainLabel(const QString &objectName, QWidget *parent);
+// Dimmed text that follows the palette (light and dark alike).
+void makeSecondary(QLabel *label);
+// The message line's orange, readable on light and dark backgrounds.
+QColor messageColor();
+// The reload symbol: the desktop theme's icon, or our own drawing of it.
+QIcon reloadIcon(const QPalette &palette);
+
+// Pressing Return never clicks a button of the panel; only a real click or
+// the space bar does.
+void neverDefault(QPushButton *button);
+
+} // namespace ui
+
+// The one action a section is about: drawn in the highlight colour.
+class ProminentButton : public QPushButton {
+    Q_OBJECT
+public:
+    ProminentButton(const QString &text, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A text link that opens an address in the browser. Shows the address it
+// would open as its tooltip.
+class LinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    LinkLabel(const QString &text, QWidget *parent = nullptr);
+    // Nothing to open hides the link.
+    void setUrl(const std::optional<QUrl> &url);
+
+Q_SIGNALS:
+    void activated();
+};
