@@ -99,7 +99,8 @@ MemoryTokenStore::MemoryTokenStore(std::optional<QString> token)
 QCoro::Task<std::optional<QString>> MemoryTokenStore::get() {
     if (m_failure)
         throw *m_failure;
-    co_return m_token;
+    // A copy: QCoro 0.8 moves from a non-const lvalue given to co_return.
+    co_return std::optional<QString>(m_token);
 }
 
 QCoro::Task<> MemoryTokenStore::set(QString token) {

@@ -96,7 +96,7 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
     deadline.start(limits.deadline);
 
     const auto readChunk = [&aborted, &received, r, abortSoon, max = limits.maxBodyBytes] {
-        if (aborted != Abort::None)
+        if (aborted != Abort::None || !r->isOpen())
             return;
         // Refuse before reading, so never more than the cap is held.
         if (received.size() + r->bytesAvailable() > max) {
@@ -167,5 +167,5 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
         throw TransportError(QNetworkReply::ProtocolFailure,
                              QStringLiteral("Der Server hat keine gültige Antwort gesendet."));
     }
-    co_return HttpAnswer{status.toInt(), received};
+    co_return HttpAnswer{status.toInt(), std::move(received)};
 }
