@@ -5,17 +5,7 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
-#include <QPushButton>
-
-namespace {
-QPushButton *plainButton(const QString &objectName, const QString &text, QWidget *parent) {
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    button->setFlat(true);
-    ui::neverDefault(button);
-    return button;
-}
-} // namespace
+#include <QToolButton>
 
 FooterRow::FooterRow(Model *model, QWidget *parent)
     : QWidget(parent)
@@ -33,11 +23,11 @@ FooterRow::FooterRow(Model *model, QWidget *parent)
     row->addWidget(m_webApp);
     row->addStretch(1);
 
-    m_logout = plainButton(QStringLiteral("logoutButton"), QStringLiteral("Abmelden"), this);
-    connect(m_logout, &QPushButton::clicked, model, &Model::runLogout);
+    m_logout = ui::plainButton(QStringLiteral("logoutButton"), QStringLiteral("Abmelden"), this);
+    connect(m_logout, &QToolButton::clicked, model, &Model::runLogout);
     row->addWidget(m_logout);
-    auto *quit = plainButton(QStringLiteral("quitButton"), QStringLiteral("Beenden"), this);
-    connect(quit, &QPushButton::clicked, this, &FooterRow::quitRequested);
+    auto *quit = ui::plainButton(QStringLiteral("quitButton"), QStringLiteral("Beenden"), this);
+    connect(quit, &QToolButton::clicked, this, &FooterRow::quitRequested);
     row->addWidget(quit);
 
     // The link follows the "Server" field as the user types.

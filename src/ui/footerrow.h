@@ -5,7 +5,7 @@
 
 class LinkLabel;
 class Model;
-class QPushButton;
+class QToolButton;
 
 class FooterRow : public QWidget {
     Q_OBJECT
@@ -20,5 +20,5 @@ private:
 
     Model *m_model;
     LinkLabel *m_webApp;
-    QPushButton *m_logout;
+    QToolButton *m_logout;
 };

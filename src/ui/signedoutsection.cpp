@@ -45,14 +45,8 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     auto *disclosure = new QVBoxLayout;
     disclosure->setContentsMargins(0, 0, 0, 0);
     disclosure->setSpacing(0);
-    m_toggle = new QToolButton(this);
+    m_toggle = new DisclosureButton(QStringLiteral("Mit Passwort anmelden"), this);
     m_toggle->setObjectName(QStringLiteral("passwordToggle"));
-    m_toggle->setText(QStringLiteral("Mit Passwort anmelden"));
-    m_toggle->setCheckable(true);
-    m_toggle->setChecked(false);
-    m_toggle->setAutoRaise(true);
-    m_toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_toggle->setArrowType(Qt::RightArrow);
     disclosure->addWidget(m_toggle, 0, Qt::AlignLeft);
 
     m_passwordArea = new QWidget(this);
@@ -76,10 +70,7 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     disclosure->addWidget(m_passwordArea);
     stack->addLayout(disclosure);
 
-    connect(m_toggle, &QToolButton::toggled, this, [this](bool expanded) {
-        m_toggle->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
-        m_passwordArea->setVisible(expanded);
-    });
+    connect(m_toggle, &QToolButton::toggled, m_passwordArea, &QWidget::setVisible);
     connect(model, &Model::busyChanged, this, &SignedOutSection::sync);
     connect(model, &Model::setupInputChanged, this, &SignedOutSection::sync);
     sync();

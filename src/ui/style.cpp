@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionToolButton>
 #include <QStylePainter>
 #include <QSvgRenderer>
 #include <QUrl>
@@ -31,7 +32,7 @@ QFont subheadlineFont(const QFont &base) {
 }
 
 QFont captionFont(const QFont &base) {
-    return scaled(base, 0.82);
+    return scaled(base, 0.85);
 }
 
 QFont clockFont() {
@@ -122,4 +123,33 @@ LinkLabel::LinkLabel(const QString &text, QWidget *parent)
 void LinkLabel::setUrl(const std::optional<QUrl> &url) {
     setToolTip(url ? url->toString() : QString());
     setVisible(url.has_value());
+}
+
+DisclosureButton::DisclosureButton(const QString &text, QWidget *parent)
+    : QToolButton(parent) {
+    setText(text);
+    setCheckable(true);
+    setChecked(false);
+    setAutoRaise(true);
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setArrowType(Qt::RightArrow);
+    connect(this, &QToolButton::toggled, this,
+            [this](bool expanded) { setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow); });
+}
+
+void DisclosureButton::paintEvent(QPaintEvent *) {
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.state &= ~QStyle::State_On;
+    painter.drawComplexControl(QStyle::CC_ToolButton, option);
+}
+
+QToolButton *ui::plainButton(const QString &objectName, const QString &text, QWidget *parent) {
+    auto *button = new QToolButton(parent);
+    button->setObjectName(objectName);
+    button->setText(text);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return button;
 }

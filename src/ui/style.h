@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
+#include <optional>
 
 namespace ui {
 
@@ -39,6 +41,22 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
+
+// The arrow and title of a section that folds open. Checked means expanded;
+// it is drawn like text, not like a pressed button.
+class DisclosureButton : public QToolButton {
+    Q_OBJECT
+public:
+    DisclosureButton(const QString &text, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+namespace ui {
+// A button drawn as plain text (raised only under the mouse), sized to its text.
+QToolButton *plainButton(const QString &objectName, const QString &text, QWidget *parent);
+} // namespace ui
 
 // A text link that opens an address in the browser. Shows the address it
 // would open as its tooltip.
