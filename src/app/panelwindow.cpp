@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -47,9 +46,9 @@ PanelWindow::PanelWindow(QWidget *content, QWidget *parent)
     : QWidget(parent)
     , m_content(content) {
     setWindowTitle(QStringLiteral("velmora Zeit"));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_content);
+    // No layout: the panel's size hint is the window's, taken as it is.
+    m_content->setParent(this);
+    m_content->move(0, 0);
     m_content->installEventFilter(this);
     setMode(Mode::Popup);
 }
@@ -95,12 +94,25 @@ void PanelWindow::place() {
 void PanelWindow::fitToContent() {
     m_fitPending = false;
     const QSize wanted = sizeHint().expandedTo(minimumSizeHint());
-    if (wanted.isValid() && wanted != size()) {
+    if (wanted.isValid() && wanted != size())
         resize(wanted);
-        // Above the icon the panel grows upwards, so it moves with its size.
-        if (m_mode == Mode::Popup && isVisible())
-            place();
-    }
+}
+
+QSize PanelWindow::sizeHint() const {
+    return m_content->sizeHint();
+}
+
+QSize PanelWindow::minimumSizeHint() const {
+    return m_content->minimumSizeHint();
+}
+
+void PanelWindow::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    m_content->setGeometry(rect());
+    // Above the icon the panel grows upwards, so it moves with its size.
+    // The layout may resize the window itself, so this is the one place.
+    if (m_mode == Mode::Popup && isVisible())
+        place();
 }
 
 bool PanelWindow::event(QEvent *event) {
@@ -111,11 +123,9 @@ bool PanelWindow::event(QEvent *event) {
             m_focusLossClose.start();
         }
         break;
-    case QEvent::LayoutRequest: {
-        const bool handled = QWidget::event(event);
+    case QEvent::LayoutRequest:
         fitToContent();
-        return handled;
-    }
+        break;
     default:
         break;
     }
@@ -123,7 +133,7 @@ bool PanelWindow::event(QEvent *event) {
 }
 
 bool PanelWindow::eventFilter(QObject *watched, QEvent *event) {
-    // The panel's own layout settles after this filter, so fit afterwards.
+    // The panel's layout settles after this filter, so fit afterwards.
     if (watched == m_content && event->type() == QEvent::LayoutRequest && !m_fitPending) {
         m_fitPending = true;
         QMetaObject::invokeMethod(this, &PanelWindow::fitToContent, Qt::QueuedConnection);

@@ -26,6 +26,9 @@ public:
     void setMode(Mode mode);
     QWidget *content() const { return m_content; }
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
     // Popup mode: shows the panel beside `anchor` (the tray icon's geometry,
     // may be empty) and gives it the focus.
     void popUp(const QRect &anchor);
@@ -49,6 +52,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void place();
