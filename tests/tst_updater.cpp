@@ -74,6 +74,7 @@ private Q_SLOTS:
     void downloadOpensPage();
     void automaticCheckShowsOnlyNewer_data();
     void automaticCheckShowsOnlyNewer();
+    void goneBeforeTheAnswer();
 
 private:
     QUrl feedUrl() const { return QUrl(m_server->baseUrl() + QStringLiteral("/appcast.xml")); }
@@ -402,6 +403,22 @@ void TestUpdater::automaticCheckShowsOnlyNewer() {
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished[0][1].toBool(), shown);
     QCOMPARE(updater.outcomeWindow() != nullptr, shown);
+}
+
+void TestUpdater::goneBeforeTheAnswer() {
+    Fault slow;
+    slow.delayMs = 300;
+    m_server->setFault(QStringLiteral("/appcast.xml"), slow);
+    {
+        Updater updater(feedUrl(), QStringLiteral("1.0.0"));
+        updater.checkForUpdates();
+        QTRY_COMPARE(m_server->requestsTo(QStringLiteral("/appcast.xml")).size(), 1);
+    }
+    // The answer arrives for nobody; nothing may touch the gone updater.
+    QTest::qWait(600);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows)
+        QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(TestUpdater)
