@@ -45,6 +45,7 @@ QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &availa
 PanelWindow::PanelWindow(QWidget *content, QWidget *parent)
     : QWidget(parent)
     , m_content(content) {
+    setObjectName(QStringLiteral("panelWindow"));
     setWindowTitle(QStringLiteral("velmora Zeit"));
     // No layout: the panel's size hint is the window's, taken as it is.
     m_content->setParent(this);

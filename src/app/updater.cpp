@@ -279,6 +279,7 @@ void Updater::showOutcome(const UpdateResult &result) {
         m_window->close();
 
     auto *box = new QMessageBox;
+    box->setObjectName(QStringLiteral("updateOutcome"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->setWindowTitle(QStringLiteral("velmora Zeit"));
