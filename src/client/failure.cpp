@@ -4,24 +4,16 @@
 
 Failure::Failure(QString description)
     : m_description(std::move(description))
-    , m_utf8(m_description.toUtf8())
-{
-}
+    , m_utf8(m_description.toUtf8()) {}
 
 ServiceError::ServiceError(qint64 code, QString description)
     : Failure(std::move(description))
-    , m_code(code)
-{
-}
+    , m_code(code) {}
 
 TransportError::TransportError(QNetworkReply::NetworkError error, QString description)
     : Failure(std::move(description))
-    , m_error(error)
-{
-}
+    , m_error(error) {}
 
 KeychainError::KeychainError(Kind kind, QString description)
     : Failure(std::move(description))
-    , m_kind(kind)
-{
-}
+    , m_kind(kind) {}
