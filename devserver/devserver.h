@@ -36,6 +36,8 @@ struct Fault {
     QString contentType = QStringLiteral("application/json");
     int delayMs = 0; // wait before answering
     bool stall = false; // send headers and a few bytes, then nothing until stopped
+    // Qt sends a request again when its connection closes before any answer
+    // (once over http, up to three times over https): give a drop enough times.
     bool drop = false; // close the connection without an answer
     QString redirectTo; // 302 to this absolute address
     qint64 hugeBodyBytes = 0; // stream this many bytes of JSON-ish filler
@@ -96,6 +98,8 @@ public:
     QList<RecordedRequest> requestsTo(const QString &path) const;
     void clearRequests();
     QStringList surprises() const;
+    // For tests that provoke a surprise on purpose.
+    void clearSurprises();
 
 private:
     struct Impl;
