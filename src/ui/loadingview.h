@@ -9,6 +9,7 @@
 // only while it can be seen.
 class BusyBar : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(bool animating READ isAnimating)
 public:
     explicit BusyBar(QWidget *parent = nullptr);
 

@@ -117,15 +117,10 @@ void Menu::focusSetupField() {
 }
 
 QSize Menu::sizeHint() const {
-    return QSize(panelWidth, heightForWidth(panelWidth));
-}
-
-int Menu::heightForWidth(int width) const {
-    QLayout *stack = layout();
-    if (!stack)
-        return QWidget::heightForWidth(width);
-    return stack->hasHeightForWidth() ? stack->totalHeightForWidth(width)
-                                      : stack->totalSizeHint().height();
+    // Word-wrapped lines make the height depend on the width, which is fixed.
+    const QLayout *stack = layout();
+    return QSize(panelWidth, stack->hasHeightForWidth() ? stack->totalHeightForWidth(panelWidth)
+                                                        : stack->totalSizeHint().height());
 }
 
 void Menu::showEvent(QShowEvent *event) {

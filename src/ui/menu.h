@@ -23,8 +23,6 @@ public:
     // 340 wide; as high as the shown sections need.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
 
 Q_SIGNALS:
     void checkForUpdatesRequested();

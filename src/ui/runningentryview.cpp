@@ -44,6 +44,7 @@ RunningEntryView::RunningEntryView(Model *model, QWidget *parent)
     stack->addWidget(m_stop, 0, Qt::AlignLeft);
 
     m_ticker = new QTimer(this);
+    m_ticker->setObjectName(QStringLiteral("clockTicker"));
     m_ticker->setSingleShot(true);
     m_ticker->setTimerType(Qt::PreciseTimer);
     connect(m_ticker, &QTimer::timeout, this, &RunningEntryView::tick);
