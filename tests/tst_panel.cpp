@@ -148,6 +148,17 @@ bool clockShowsNow(QWidget *clock, double startedAt) {
     return text == formatElapsed(now, startedAt) || text == formatElapsed(now - 1.0, startedAt);
 }
 
+// The controls the Tab key visits, in order.
+QStringList tabOrder(Menu &menu) {
+    QStringList names;
+    for (QWidget *w = menu.nextInFocusChain(); w != &menu; w = w->nextInFocusChain()) {
+        if (w->window() == &menu && w->isVisible() && w->isEnabled() &&
+            (w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty())
+            names << w->objectName();
+    }
+    return names;
+}
+
 // Shows the panel and waits until its reload on showing is done: once a later
 // reload has been applied, the model drops any earlier answer.
 bool showAndSettle(Menu &menu, Model &model, DevServer &server) {
@@ -441,6 +452,10 @@ void PanelTest::pickersListAndChoose() {
     QCOMPARE(reasons->currentIndex(), 0);
     QVERIFY(!hint->isVisible());
     QVERIFY(start->isEnabled());
+    QCOMPARE(tabOrder(menu),
+             QStringList({"reloadButton", "clientSearchField", "clientPicker", "reasonPicker",
+                          "noteField", "startButton", "inboxLink", "phoneButton", "updateButton",
+                          "webAppLink", "logoutButton", "quitButton"}));
 
     QVERIFY(choose(reasons, QStringLiteral("Entwicklung · 120.00 € / Std.")));
     QCOMPARE(model->selectedReason(), 2);
