@@ -127,7 +127,7 @@ void Menu::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
-    if (m_model->signedIn() == false)
+    if (!m_model->signedIn())
         focusSetupField();
     m_model->runRefresh();
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
+#include <QUrl>
 #include <optional>
 
 namespace ui {
