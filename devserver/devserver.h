@@ -14,24 +14,24 @@
 struct DevServerOptions {
     int port = 0; // 0: any free port, see DevServer::port()
     bool https = false; // needs certFile and keyFile
-    QString certFile;
-    QString keyFile;
+    QString certFile{};
+    QString keyFile{};
     bool snakeCaseState = true; // "api/state" answers with snake_case keys
 };
 
 struct RecordedRequest {
-    QString method;
-    QString path; // without query, e.g. "/api/state"
-    QString query;
-    QMap<QString, QString> headers; // names in lower case
-    QByteArray body;
+    QString method{};
+    QString path{}; // without query, e.g. "/api/state"
+    QString query{};
+    QMap<QString, QString> headers{}; // names in lower case
+    QByteArray body{};
 };
 
 // How one endpoint misbehaves; applies to the next `times` requests of that
 // path (-1: until cleared).
 struct Fault {
     int status = 0; // 0: the normal answer
-    QByteArray body; // with status != 0 (or rawBody) this body is sent instead
+    QByteArray body{}; // with status != 0 (or rawBody) this body is sent instead
     bool rawBody = false; // send `body` with the normal status 200
     QString contentType = QStringLiteral("application/json");
     int delayMs = 0; // wait before answering
@@ -39,7 +39,7 @@ struct Fault {
     // Qt sends a request again when its connection closes before any answer
     // (once over http, up to three times over https): give a drop enough times.
     bool drop = false; // close the connection without an answer
-    QString redirectTo; // 302 to this absolute address
+    QString redirectTo{}; // 302 to this absolute address
     qint64 hugeBodyBytes = 0; // stream this many bytes of JSON-ish filler
     int times = -1;
 };
