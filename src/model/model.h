@@ -142,7 +142,7 @@ private:
     void setBusy(bool value);
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
-    QCoro::Task<> storeTokenAndSignIn(QByteArray loginAnswer);
+    QCoro::Task<bool> signIn(QString path, QJsonObject body);
     QCoro::Task<> finishSignIn();
 
     std::shared_ptr<TokenStore> m_tokenStore;

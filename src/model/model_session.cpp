@@ -9,12 +9,19 @@ namespace {
 const QString invalidSetupLink = QStringLiteral("Bitte einen gültigen Einrichtungslink einfügen.");
 }
 
-// The part both sign-ins share once the server accepted them. The token must
-// be in the keyring before the sign-in counts; it is never kept elsewhere.
-// The server address is stored with it so both stay together across restarts.
-QCoro::Task<> Model::storeTokenAndSignIn(QByteArray loginAnswer) {
-    const LoginResponse login = decodeLoginResponse(loginAnswer);
-    co_await m_tokenStore->set(login.token);
+// What both sign-ins share: send the request and keep the token. The token
+// must be in the keyring before the sign-in counts; it is never kept
+// elsewhere. The server address is stored with it so both stay together
+// across restarts. On failure the text is shown and `busy` ends.
+QCoro::Task<bool> Model::signIn(QString path, QJsonObject body) {
+    try {
+        const QByteArray answer = co_await request(path, QStringLiteral("POST"), body, false);
+        co_await m_tokenStore->set(decodeLoginResponse(answer).token);
+    } catch (const std::exception &e) {
+        setMessage(failureText(e));
+        setBusy(false);
+        co_return false;
+    }
     discardPendingRefreshes();
     try {
         m_preferences.setServerURL(m_serverURL);
@@ -22,6 +29,7 @@ QCoro::Task<> Model::storeTokenAndSignIn(QByteArray loginAnswer) {
         m_preferencesProblem = f.description();
     }
     setSignedIn(true);
+    co_return true;
 }
 
 QCoro::Task<> Model::login() {
@@ -32,17 +40,10 @@ QCoro::Task<> Model::login() {
     const QJsonObject body{{QStringLiteral("email"), m_email},
                            {QStringLiteral("password"), m_password},
                            {QStringLiteral("device"), true}};
-    try {
-        const QByteArray answer =
-            co_await request(QStringLiteral("api/login"), QStringLiteral("POST"), body, false);
-        co_await storeTokenAndSignIn(answer);
-    } catch (const std::exception &e) {
-        setMessage(failureText(e));
-        setBusy(false);
-        co_return;
+    if (co_await signIn(QStringLiteral("api/login"), body)) {
+        setPassword(QString());
+        co_await finishSignIn();
     }
-    setPassword(QString());
-    co_await finishSignIn();
 }
 
 QCoro::Task<> Model::connectWithSetupLink() {
@@ -59,17 +60,10 @@ QCoro::Task<> Model::connectWithSetupLink() {
     // The code goes to the server the user chose, never to the host named in
     // the pasted link.
     const QJsonObject body{{QStringLiteral("code"), *code}, {QStringLiteral("device"), true}};
-    try {
-        const QByteArray answer =
-            co_await request(QStringLiteral("api/setup"), QStringLiteral("POST"), body, false);
-        co_await storeTokenAndSignIn(answer);
-    } catch (const std::exception &e) {
-        setMessage(failureText(e));
-        setBusy(false);
-        co_return;
+    if (co_await signIn(QStringLiteral("api/setup"), body)) {
+        setSetupInput(QString());
+        co_await finishSignIn();
     }
-    setSetupInput(QString());
-    co_await finishSignIn();
 }
 
 QCoro::Task<> Model::finishSignIn() {

@@ -8,17 +8,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
-QLineEdit *textField(const QString &objectName, const QString &label, QWidget *parent) {
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(label);
-    field->setAccessibleName(label);
-    field->setClearButtonEnabled(false);
-    return field;
-}
-} // namespace
-
 SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
@@ -26,12 +15,12 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(13);
 
-    auto *server = textField(QStringLiteral("serverField"), QStringLiteral("Server"), this);
+    auto *server = ui::textField(QStringLiteral("serverField"), QStringLiteral("Server"), this);
     ui::bindText(server, model, &Model::serverURL, &Model::setServerURL, &Model::serverURLChanged);
     stack->addWidget(server);
 
-    m_setup =
-        textField(QStringLiteral("setupField"), QStringLiteral("Einrichtungslink einfügen"), this);
+    m_setup = ui::textField(QStringLiteral("setupField"),
+                            QStringLiteral("Einrichtungslink einfügen"), this);
     ui::bindText(m_setup, model, &Model::setupInput, &Model::setSetupInput,
                  &Model::setupInputChanged);
     stack->addWidget(m_setup);
@@ -54,11 +43,12 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     auto *inner = new QVBoxLayout(m_passwordArea);
     inner->setContentsMargins(0, 8, 0, 0);
     inner->setSpacing(10);
-    auto *email = textField(QStringLiteral("emailField"), QStringLiteral("E-Mail"), m_passwordArea);
+    auto *email =
+        ui::textField(QStringLiteral("emailField"), QStringLiteral("E-Mail"), m_passwordArea);
     ui::bindText(email, model, &Model::email, &Model::setEmail, &Model::emailChanged);
     inner->addWidget(email);
     auto *password =
-        textField(QStringLiteral("passwordField"), QStringLiteral("Passwort"), m_passwordArea);
+        ui::textField(QStringLiteral("passwordField"), QStringLiteral("Passwort"), m_passwordArea);
     password->setEchoMode(QLineEdit::Password);
     ui::bindText(password, model, &Model::password, &Model::setPassword, &Model::passwordChanged);
     inner->addWidget(password);

@@ -11,16 +11,6 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-namespace {
-QLineEdit *textField(const QString &objectName, const QString &label, QWidget *parent) {
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(label);
-    field->setAccessibleName(label);
-    return field;
-}
-} // namespace
-
 StartForm::StartForm(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
@@ -29,7 +19,7 @@ StartForm::StartForm(Model *model, QWidget *parent)
     stack->setSpacing(13);
 
     auto *search =
-        textField(QStringLiteral("clientSearchField"), QStringLiteral("Kunde suchen"), this);
+        ui::textField(QStringLiteral("clientSearchField"), QStringLiteral("Kunde suchen"), this);
     ui::bindText(search, model, &Model::clientSearch, &Model::setClientSearch,
                  &Model::clientSearchChanged);
     stack->addWidget(search);
@@ -58,7 +48,8 @@ StartForm::StartForm(Model *model, QWidget *parent)
     pickers->addWidget(m_reasons, 1, 1);
     stack->addLayout(pickers);
 
-    auto *note = textField(QStringLiteral("noteField"), QStringLiteral("Notiz (optional)"), this);
+    auto *note =
+        ui::textField(QStringLiteral("noteField"), QStringLiteral("Notiz (optional)"), this);
     ui::bindText(note, model, &Model::note, &Model::setNote, &Model::noteChanged);
     stack->addWidget(note);
 

@@ -10,6 +10,14 @@
 
 namespace ui {
 
+QLineEdit *textField(const QString &objectName, const QString &label, QWidget *parent) {
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setPlaceholderText(label);
+    field->setAccessibleName(label);
+    return field;
+}
+
 namespace {
 QFont scaled(const QFont &base, double factor) {
     QFont font = base;

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -18,6 +19,8 @@ QFont captionFont(const QFont &base);
 // The running clock: 28 px, semibold, fixed pitch.
 QFont clockFont();
 
+// A text field whose label is its placeholder, as the panel's fields are.
+QLineEdit *textField(const QString &objectName, const QString &label, QWidget *parent);
 // A label that shows its text exactly as written, never as rich text.
 QLabel *plainLabel(const QString &objectName, QWidget *parent);
 // Dimmed text that follows the palette (light and dark alike).
