@@ -76,8 +76,12 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     connect(&m_refresh, &QTimer::timeout, m_model.get(), &Model::runRefresh);
     m_refresh.start();
 
-    if (m_options.automaticUpdateChecks)
-        m_updater->start();
+    if (m_options.automaticUpdateChecks) {
+        m_firstUpdateCheck.setSingleShot(true);
+        m_firstUpdateCheck.setInterval(m_options.firstUpdateCheck);
+        connect(&m_firstUpdateCheck, &QTimer::timeout, m_updater.get(), &Updater::start);
+        m_firstUpdateCheck.start();
+    }
 
     // Qt picks the tray protocol at its first use, so nothing touches the
     // tray until one is there; the event loop runs meanwhile.

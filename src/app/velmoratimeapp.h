@@ -32,8 +32,12 @@ struct AppOptions {
     std::chrono::milliseconds trayWait{3000};
     // Where the update checker reads the feed.
     QUrl appcastUrl = QUrl(QStringLiteral(VELMORA_APPCAST_URL));
-    // Whether the update checker starts its own checks (at start, then daily).
+    // Whether the update checker starts its own checks (the first after
+    // `firstUpdateCheck`, then daily).
     bool automaticUpdateChecks = true;
+    // Not at start-up: the check loads the TLS libraries, several MiB that
+    // then stay resident, and an app quit soon after never needs them.
+    std::chrono::milliseconds firstUpdateCheck{std::chrono::minutes(10)};
 };
 
 class VelmoraTimeApp : public QObject {
@@ -92,6 +96,7 @@ private:
     QTimer m_trayPoll;
     QElapsedTimer m_trayWaited;
     QTimer m_refresh;
+    QTimer m_firstUpdateCheck;
     QString m_iconName;
     bool m_ready = false;
     bool m_showWhenReady = false;
