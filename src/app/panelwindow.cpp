@@ -43,15 +43,23 @@ QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &availa
 }
 
 PanelWindow::PanelWindow(QWidget *content, QWidget *parent)
-    : QWidget(parent)
-    , m_content(content) {
+    : QWidget(parent) {
     setObjectName(QStringLiteral("panelWindow"));
     setWindowTitle(QStringLiteral("velmora Zeit"));
+    setMode(Mode::Popup);
+    if (content)
+        setContent(content);
+}
+
+void PanelWindow::setContent(QWidget *content) {
+    Q_ASSERT(!m_content && content);
+    m_content = content;
     // No layout: the panel's size hint is the window's, taken as it is.
     m_content->setParent(this);
     m_content->move(0, 0);
     m_content->installEventFilter(this);
-    setMode(Mode::Popup);
+    if (isVisible())
+        m_content->show();
 }
 
 void PanelWindow::setMode(Mode mode) {
@@ -100,16 +108,17 @@ void PanelWindow::fitToContent() {
 }
 
 QSize PanelWindow::sizeHint() const {
-    return m_content->sizeHint();
+    return m_content ? m_content->sizeHint() : QWidget::sizeHint();
 }
 
 QSize PanelWindow::minimumSizeHint() const {
-    return m_content->minimumSizeHint();
+    return m_content ? m_content->minimumSizeHint() : QWidget::minimumSizeHint();
 }
 
 void PanelWindow::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
-    m_content->setGeometry(rect());
+    if (m_content)
+        m_content->setGeometry(rect());
     // Above the icon the panel grows upwards, so it moves with its size.
     // The layout may resize the window itself, so this is the one place.
     if (m_mode == Mode::Popup && isVisible())

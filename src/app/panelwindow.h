@@ -20,11 +20,14 @@ public:
     enum class Mode { Popup, Window };
 
     // Takes `content` (the panel) as its only child and keeps it for good.
-    explicit PanelWindow(QWidget *content, QWidget *parent = nullptr);
+    // Without content, the window is empty until setContent().
+    explicit PanelWindow(QWidget *content = nullptr, QWidget *parent = nullptr);
 
     Mode mode() const { return m_mode; }
     void setMode(Mode mode);
     QWidget *content() const { return m_content; }
+    // Once only; the window keeps it for good.
+    void setContent(QWidget *content);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -57,7 +60,7 @@ protected:
 private:
     void place();
 
-    QWidget *m_content;
+    QWidget *m_content = nullptr;
     Mode m_mode = Mode::Popup;
     QRect m_anchor;
     QElapsedTimer m_focusLossClose;

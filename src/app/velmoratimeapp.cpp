@@ -58,14 +58,9 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     , m_model(std::move(model))
     , m_updater(std::make_unique<Updater>(m_options.appcastUrl)) {
     initResources();
-    const auto quit = [] { QCoreApplication::quit(); };
 
-    m_menu = new Menu(m_model.get());
-    m_panel = std::make_unique<PanelWindow>(m_menu);
-    connect(m_menu, &Menu::checkForUpdatesRequested, m_updater.get(), &Updater::checkForUpdates);
-    connect(m_menu, &Menu::quitRequested, this, quit);
-    connect(m_menu, &Menu::sizeHintChanged, m_panel.get(), &PanelWindow::fitToContent);
-    connect(m_panel.get(), &PanelWindow::closeRequested, this, quit);
+    m_panel = std::make_unique<PanelWindow>();
+    connect(m_panel.get(), &PanelWindow::closeRequested, this, [] { QCoreApplication::quit(); });
 
     m_iconName = trayIconName(m_model->state());
     m_panel->setWindowIcon(symbolIcon(m_iconName));
@@ -93,6 +88,18 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
 }
 
 VelmoraTimeApp::~VelmoraTimeApp() = default;
+
+Menu *VelmoraTimeApp::menu() {
+    if (!m_menu) {
+        m_menu = new Menu(m_model.get());
+        connect(m_menu, &Menu::checkForUpdatesRequested, m_updater.get(),
+                &Updater::checkForUpdates);
+        connect(m_menu, &Menu::quitRequested, this, [] { QCoreApplication::quit(); });
+        connect(m_menu, &Menu::sizeHintChanged, m_panel.get(), &PanelWindow::fitToContent);
+        m_panel->setContent(m_menu);
+    }
+    return m_menu;
+}
 
 void VelmoraTimeApp::pollForTray() {
     if (m_ready)
@@ -133,6 +140,7 @@ void VelmoraTimeApp::useWindow() {
     m_trayPoll.stop();
     m_panel->setMode(PanelWindow::Mode::Window);
     m_ready = true;
+    menu();
     m_panel->present();
     Q_EMIT ready();
 }
@@ -155,6 +163,7 @@ void VelmoraTimeApp::showPanel() {
         m_showWhenReady = true;
         return;
     }
+    menu();
     if (m_tray)
         m_panel->popUp(m_tray->geometry());
     else

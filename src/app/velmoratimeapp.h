@@ -53,7 +53,10 @@ public:
 
     Model *model() const { return m_model.get(); }
     Updater *updater() const { return m_updater.get(); }
-    Menu *menu() const { return m_menu; }
+    // The panel, made at its first use (here or when it is first shown): a
+    // hidden app holds none of its widgets, fonts and styles in memory. It
+    // keeps no state of its own, so nothing is lost by making it late.
+    Menu *menu();
     // The window holding the panel, a popup beside the tray icon or, without
     // a tray, an ordinary window titled "velmora Zeit".
     PanelWindow *panelWindow() const { return m_panel.get(); }
@@ -89,7 +92,7 @@ private:
     AppOptions m_options;
     std::unique_ptr<Model> m_model;
     std::unique_ptr<Updater> m_updater;
-    Menu *m_menu = nullptr; // owned by the panel window
+    Menu *m_menu = nullptr; // owned by the panel window once made
     std::unique_ptr<PanelWindow> m_panel;
     std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
