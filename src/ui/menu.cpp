@@ -11,6 +11,7 @@
 #include "ui/style.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,28 +93,39 @@ void Menu::syncVariant() {
                        : state && state->running ? static_cast<QWidget *>(m_running)
                        : state                   ? static_cast<QWidget *>(m_startForm)
                                                  : static_cast<QWidget *>(m_loading);
-    const bool signedOutAppears = variant == m_signedOut && m_signedOut->isHidden();
+    const QList<QWidget *> variants{m_signedOut, m_running, m_startForm, m_loading};
+    // Focus that sat in the content goes with it into the new variant, never
+    // to whatever button follows (a stray Space would press it).
+    QWidget *focus = focusWidget();
+    const bool focusInContent =
+        focus == this || std::any_of(variants.cbegin(), variants.cend(), [&](QWidget *v) {
+            return v != variant && v->isAncestorOf(focus);
+        });
     // Show the new one before hiding the old, so focus has somewhere to go.
     variant->setVisible(true);
-    for (QWidget *other :
-         {static_cast<QWidget *>(m_signedOut), static_cast<QWidget *>(m_running),
-          static_cast<QWidget *>(m_startForm), static_cast<QWidget *>(m_loading)}) {
+    for (QWidget *other : variants) {
         if (other != variant)
             other->setVisible(false);
     }
     m_admin->setVisible(signedIn && state && state->user.role == QLatin1String("admin"));
-    if (signedOutAppears)
-        focusSetupField();
+    if (focusInContent || (variant == m_signedOut && !m_signedOut->isAncestorOf(focus)))
+        focusContent(variant);
+}
+
+void Menu::focusContent(QWidget *variant) {
+    static const QHash<QString, QString> firstField{
+        {QStringLiteral("signedOutSection"), QStringLiteral("setupField")},
+        {QStringLiteral("startForm"), QStringLiteral("clientSearchField")},
+        {QStringLiteral("runningEntryView"), QStringLiteral("stopButton")}};
+    const auto name = firstField.constFind(variant->objectName());
+    QWidget *target = name == firstField.cend() ? nullptr : variant->findChild<QWidget *>(*name);
+    // While loading, the panel itself holds the focus until a form is there.
+    (target ? target : this)->setFocus(Qt::OtherFocusReason);
 }
 
 void Menu::syncMessage() {
     m_message->setText(m_model->message());
     m_message->setVisible(!m_model->message().isEmpty());
-}
-
-void Menu::focusSetupField() {
-    if (!m_signedOut->isAncestorOf(focusWidget()))
-        m_signedOut->setupField()->setFocus(Qt::OtherFocusReason);
 }
 
 QSize Menu::sizeHint() const {
@@ -127,8 +139,8 @@ void Menu::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
-    if (!m_model->signedIn())
-        focusSetupField();
+    if (!m_model->signedIn() && !m_signedOut->isAncestorOf(focusWidget()))
+        focusContent(m_signedOut);
     m_model->runRefresh();
 }
 

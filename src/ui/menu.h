@@ -41,7 +41,7 @@ protected:
 private:
     void syncVariant();
     void syncMessage();
-    void focusSetupField();
+    void focusContent(QWidget *variant);
 
     Model *m_model;
     HeaderRow *m_header;

@@ -1,5 +1,7 @@
 #include "ui/style.h"
 
+#include <cmath>
+
 #include <QFontDatabase>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -104,6 +106,31 @@ ProminentButton::ProminentButton(const QString &text, QWidget *parent)
     ui::neverDefault(this);
 }
 
+namespace {
+
+double luminance(const QColor &c) {
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The highlight colour, darkened or lightened until its text reads well.
+// Styles draw buttons a little lighter than their colour, so aim high.
+QColor readableFill(QColor fill, const QColor &text) {
+    const bool lightText = luminance(text) > 0.5;
+    for (int step = 0; step < 10 && contrast(fill.lighter(112), text) < 4.5; ++step)
+        fill = lightText ? fill.darker(112) : fill.lighter(112);
+    return fill;
+}
+
+} // namespace
+
 void ProminentButton::paintEvent(QPaintEvent *) {
     // Paint with the highlight colours instead of changing the palette, so a
     // later palette change of the desktop still applies. Disabled stays plain.
@@ -111,10 +138,11 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     QStyleOptionButton option;
     initStyleOption(&option);
     for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        option.palette.setColor(group, QPalette::Button,
-                                option.palette.color(group, QPalette::Highlight));
-        option.palette.setColor(group, QPalette::ButtonText,
-                                option.palette.color(group, QPalette::HighlightedText));
+        const QColor text = option.palette.color(group, QPalette::HighlightedText);
+        option.palette.setColor(
+            group, QPalette::Button,
+            readableFill(option.palette.color(group, QPalette::Highlight), text));
+        option.palette.setColor(group, QPalette::ButtonText, text);
     }
     painter.drawControl(QStyle::CE_PushButton, option);
 }
