@@ -223,6 +223,7 @@ void PanelTest::variantsAndTheirRules() {
     click("connectButton");
     QTRY_COMPARE(shownMessage(), u"Wartungsarbeiten."_s);
     QCOMPARE(shownVariant(menu), u"loadingView"_s);
+    QCOMPARE(menu.focusWidget(), &menu); // held for the form, not passed to a button
     QCOMPARE(part<QLabel>(menu, "loadingLabel")->text(), u"Lade Daten …"_s);
     QVERIFY(part(menu, "reloadButton")->isVisible() && part(menu, "logoutButton")->isVisible());
     QVERIFY(!part(menu, "adminSection")->isVisible());
@@ -230,6 +231,7 @@ void PanelTest::variantsAndTheirRules() {
     // Loaded, nothing running: the start form, and this user is an administrator.
     click("reloadButton");
     QTRY_COMPARE(shownVariant(menu), u"startForm"_s);
+    QCOMPARE(menu.focusWidget(), part(menu, "clientSearchField"));
     QVERIFY(part(menu, "adminSection")->isVisible());
     m_server->clearRequests();
     QVERIFY(pressReturnIn({"clientSearchField", "noteField"}));
@@ -239,6 +241,7 @@ void PanelTest::variantsAndTheirRules() {
     QCOMPARE(whileBusy("startButton", "/api/time/start"),
              QStringList({u"startButton"_s, u"phoneButton"_s}));
     QTRY_COMPARE(shownVariant(menu), u"runningEntryView"_s);
+    QCOMPARE(menu.focusWidget(), part(menu, "stopButton"));
     QVERIFY(part(menu, "adminSection")->isVisible());
     QCOMPARE(whileBusy("stopButton", "/api/time/stop"),
              QStringList({u"stopButton"_s, u"phoneButton"_s}));
