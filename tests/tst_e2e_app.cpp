@@ -37,12 +37,13 @@ bool isRecordRed(QRgb p) {
 bool isDark(QRgb p) {
     return qMax(qRed(p), qMax(qGreen(p), qBlue(p))) < 110 && qBlue(p) - qRed(p) < 50;
 }
-// The fill of the panel's prominent button: the highlight colour, which the
-// default style paints as a light blue gradient. Links (pure blue) and focus
-// frames (a darker blue line) do not match; a disabled button is grey.
+// The fill of the panel's prominent button: the highlight colour (darkened
+// until its white text reads well), which the default style paints as a blue
+// gradient. Links (pure blue) and focus frames (a thin line) do not match; a
+// disabled button is grey.
 bool isButtonFill(QRgb p) {
-    return qRed(p) >= 60 && qRed(p) <= 150 && qGreen(p) >= 150 && qGreen(p) <= 225 &&
-           qBlue(p) >= 190 && qBlue(p) - qRed(p) >= 80;
+    return qRed(p) >= 40 && qRed(p) <= 150 && qGreen(p) >= 110 && qGreen(p) <= 225 &&
+           qBlue(p) >= 150 && qBlue(p) - qRed(p) >= 80;
 }
 
 int countPixels(const QImage &image, const QRect &area, bool (*matches)(QRgb)) {
