@@ -10,6 +10,7 @@
 #include "ui/startform.h"
 #include "ui/style.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHash>
 #include <QKeyEvent>
@@ -82,6 +83,13 @@ Menu::Menu(Model *model, QWidget *parent)
     connect(model, &Model::signedInChanged, this, &Menu::syncVariant);
     connect(model, &Model::stateChanged, this, &Menu::syncVariant);
     connect(model, &Model::messageChanged, this, &Menu::syncMessage);
+    connect(model, &Model::busyChanged, this, &Menu::returnFocus);
+    // A button disabled while its action runs drops the focus onto whatever
+    // follows it, often "Auf Updates prüfen …"; remember where it was.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (old && inContent(old) && !old->isEnabled() && !inContent(now))
+            m_focusReturn = old;
+    });
     syncVariant();
     syncMessage();
 }
@@ -98,9 +106,9 @@ void Menu::syncVariant() {
     // to whatever button follows (a stray Space would press it).
     QWidget *focus = focusWidget();
     const bool focusInContent =
-        focus == this || std::any_of(variants.cbegin(), variants.cend(), [&](QWidget *v) {
-            return v != variant && v->isAncestorOf(focus);
-        });
+        focus == this || (m_focusReturn && !variant->isAncestorOf(m_focusReturn)) ||
+        std::any_of(variants.cbegin(), variants.cend(),
+                    [&](QWidget *v) { return v != variant && v->isAncestorOf(focus); });
     // Show the new one before hiding the old, so focus has somewhere to go.
     variant->setVisible(true);
     for (QWidget *other : variants) {
@@ -108,8 +116,10 @@ void Menu::syncVariant() {
             other->setVisible(false);
     }
     m_admin->setVisible(signedIn && state && state->user.role == QLatin1String("admin"));
-    if (focusInContent || (variant == m_signedOut && !m_signedOut->isAncestorOf(focus)))
+    if (focusInContent || (variant == m_signedOut && !m_signedOut->isAncestorOf(focus))) {
+        m_focusReturn = nullptr;
         focusContent(variant);
+    }
 }
 
 void Menu::focusContent(QWidget *variant) {
@@ -121,6 +131,24 @@ void Menu::focusContent(QWidget *variant) {
     QWidget *target = name == firstField.cend() ? nullptr : variant->findChild<QWidget *>(*name);
     // While loading, the panel itself holds the focus until a form is there.
     (target ? target : this)->setFocus(Qt::OtherFocusReason);
+}
+
+bool Menu::inContent(const QWidget *widget) const {
+    for (const QWidget *variant :
+         {static_cast<QWidget *>(m_signedOut), static_cast<QWidget *>(m_running),
+          static_cast<QWidget *>(m_startForm)}) {
+        if (variant->isAncestorOf(widget))
+            return true;
+    }
+    return false;
+}
+
+void Menu::returnFocus() {
+    if (m_model->busy() || !m_focusReturn)
+        return;
+    QWidget *target = std::exchange(m_focusReturn, nullptr);
+    if (target->isVisible() && target->isEnabled() && !inContent(focusWidget()))
+        target->setFocus(Qt::OtherFocusReason);
 }
 
 void Menu::syncMessage() {

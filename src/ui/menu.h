@@ -3,6 +3,7 @@
 // of its own (only whether the password sign-in is expanded): every text is
 // read from the model and every edit is written back at once.
 
+#include <QPointer>
 #include <QWidget>
 
 class AdminSection;
@@ -42,6 +43,8 @@ private:
     void syncVariant();
     void syncMessage();
     void focusContent(QWidget *variant);
+    bool inContent(const QWidget *widget) const;
+    void returnFocus();
 
     Model *m_model;
     HeaderRow *m_header;
@@ -53,4 +56,6 @@ private:
     QLabel *m_message;
     FooterRow *m_footer;
     QSize m_lastHint;
+    // A content button that lost the focus because its action disabled it.
+    QPointer<QWidget> m_focusReturn;
 };
