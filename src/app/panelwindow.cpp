@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 
 namespace {
@@ -166,4 +167,14 @@ void PanelWindow::closeEvent(QCloseEvent *event) {
         return;
     }
     QWidget::closeEvent(event);
+}
+
+void PanelWindow::paintEvent(QPaintEvent *) {
+    if (m_mode != Mode::Popup)
+        return;
+    // Frameless, the panel needs an edge of its own to stand out from a
+    // desktop or window of the same colour. The content keeps a 16 px inset.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }

@@ -124,7 +124,9 @@ void VelmoraTimeApp::useTray() {
     m_tray->setContextMenu(m_trayMenu.get());
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
+                // A quick second click arrives as a double click; it closes
+                // the panel the first one opened.
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     togglePanel();
             });
     m_tray->show();
