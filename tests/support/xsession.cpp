@@ -1,130 +1,99 @@
 #include "xsession.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTest>
-
-namespace xsession {
 
 namespace {
 
-constexpr int startTimeoutMs = 15000;
-constexpr int stopTimeoutMs = 5000;
+constexpr int timeoutMs = 15000;
 
 void stopProcess(QProcess &process) {
-    if (process.state() == QProcess::NotRunning)
-        return;
     process.terminate();
-    if (!process.waitForFinished(stopTimeoutMs)) {
+    if (!process.waitForFinished(5000))
         process.kill();
-        process.waitForFinished(stopTimeoutMs);
-    }
+    process.waitForFinished(5000);
 }
 
-QString programOutput(QProcess &process) {
-    return QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError())
-        .trimmed();
+QStringList words(const char *line) {
+    return QString::fromLatin1(line).split(QLatin1Char(' '));
 }
 
 } // namespace
 
-QStringList missingPrograms() {
-    QStringList missing;
-    for (const char *name : {"Xvfb", "trayer", "xdotool", "import", "dbus-daemon", "dbus-send",
-                             "gnome-keyring-daemon", "secret-tool"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty())
-            missing.append(QString::fromLatin1(name));
+QByteArray XSession::firstLine(QProcess &process) {
+    QByteArray printed;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!printed.contains('\n') && process.state() != QProcess::NotRunning &&
+           !deadline.hasExpired()) {
+        process.waitForReadyRead(100);
+        printed += process.readAllStandardOutput();
     }
-    return missing;
+    return printed.trimmed();
 }
 
-XSession::~XSession() {
-    stop();
-}
-
-bool XSession::start(QString *why) {
-    return startXvfb(why) && startTrayer(why);
-}
-
-void XSession::stop() {
-    stopProcess(m_trayer);
-    stopProcess(m_xvfb);
-}
-
-bool XSession::startXvfb(QString *why) {
-    // Xvfb writes the display number to -displayfd once it takes clients, and
-    // ends at once when another server holds the number. Starting from our
-    // process id spreads parallel runs over the range.
-    const int first = 90, count = 50;
-    const int offset = int(QCoreApplication::applicationPid() % count);
-    QString lastError;
-    for (int i = 0; i < count; ++i) {
-        const int number = first + (offset + i) % count;
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-            continue;
-        m_xvfb.setProcessChannelMode(QProcess::SeparateChannels);
-        m_xvfb.start(QStringLiteral("Xvfb"),
-                     {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"),
-                      QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                      QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                      QStringLiteral("-displayfd"), QStringLiteral("1")});
-        if (!m_xvfb.waitForStarted(startTimeoutMs)) {
-            *why = QStringLiteral("Xvfb did not start: ") + m_xvfb.errorString();
-            return false;
-        }
-        QByteArray announced;
-        QDeadlineTimer deadline(startTimeoutMs);
-        while (!announced.contains('\n') && m_xvfb.state() == QProcess::Running &&
-               !deadline.hasExpired()) {
-            m_xvfb.waitForReadyRead(100);
-            announced += m_xvfb.readAllStandardOutput();
-        }
-        if (announced.trimmed() == QByteArray::number(number) &&
-            m_xvfb.state() == QProcess::Running) {
-            m_display = QStringLiteral(":%1").arg(number);
-            return true;
-        }
-        lastError = QString::fromLocal8Bit(m_xvfb.readAllStandardError()).trimmed();
-        stopProcess(m_xvfb);
-    }
-    *why = QStringLiteral("no free display between :%1 and :%2 for Xvfb (last: %3)")
-               .arg(first)
-               .arg(first + count - 1)
-               .arg(lastError);
-    return false;
-}
-
-bool XSession::startTrayer(QString *why) {
-    m_trayer.setProcessEnvironment(environment());
-    m_trayer.setProcessChannelMode(QProcess::MergedChannels);
-    m_trayer.start(QStringLiteral("trayer"),
-                   {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                    QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                    QStringLiteral("--width"), QStringLiteral("120"),
-                    QStringLiteral("--heighttype"), QStringLiteral("pixel"),
-                    QStringLiteral("--height"), QStringLiteral("32")});
-    if (!m_trayer.waitForStarted(startTimeoutMs)) {
-        *why = QStringLiteral("trayer did not start: ") + m_trayer.errorString();
+bool XSession::start(const QString &dir, QString *why) {
+    // Without a display number Xvfb takes the first free one and writes it
+    // to -displayfd once it accepts clients.
+    m_xvfb.start(QStringLiteral("Xvfb"), words("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp"));
+    m_display = QLatin1Char(':') + QString::fromLatin1(firstLine(m_xvfb));
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                words("--session --nofork --nopidfile --print-address=1"));
+    m_busAddress = QString::fromLatin1(firstLine(m_bus));
+    if (m_display.size() < 2 || m_busAddress.isEmpty()) {
+        *why = QStringLiteral("Xvfb (%1) or dbus-daemon (%2) did not start")
+                   .arg(m_display, m_busAddress);
         return false;
     }
-    // Its visible window (named "panel") is where icons are embedded.
-    const bool shown = QTest::qWaitFor(
+
+    // In the foreground it reads the password from stdin and creates the
+    // login keyring unlocked. A program asking before it owns its name would
+    // have the bus start a second, locked keyring.
+    m_dir = dir;
+    QDir().mkpath(dir + QStringLiteral("/data"));
+    QDir().mkpath(dir + QStringLiteral("/run"));
+    QFile::setPermissions(dir + QStringLiteral("/run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    m_keyring.setProcessEnvironment(environment());
+    m_keyring.setProcessChannelMode(QProcess::MergedChannels);
+    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
+                    words("--foreground --components=secrets --unlock"));
+    m_keyring.write("velmora");
+    m_keyring.closeWriteChannel();
+    const bool keyring = QTest::qWaitFor(
         [this] {
-            const QList<Window> windows = visibleWindows(QStringLiteral("trayer"));
-            if (windows.isEmpty())
-                return m_trayer.state() != QProcess::Running;
-            m_trayArea = windows.first().geometry;
-            return true;
+            const auto reply = run(QStringLiteral("dbus-send"),
+                                   words("--print-reply --dest=org.freedesktop.DBus "
+                                         "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner "
+                                         "string:org.freedesktop.secrets"));
+            return reply && reply->contains("boolean true");
         },
-        startTimeoutMs);
-    if (!shown || m_trayArea.isEmpty()) {
-        *why = QStringLiteral("trayer showed no window: ") + programOutput(m_trayer);
+        timeoutMs);
+
+    // Its visible window is where icons are embedded.
+    m_trayer.setProcessEnvironment(environment());
+    m_trayer.setProcessChannelMode(QProcess::MergedChannels);
+    m_trayer.start(QStringLiteral("trayer"), words("--edge bottom --align right --widthtype pixel "
+                                                   "--width 120 --heighttype pixel --height 32"));
+    const bool tray = QTest::qWaitFor(
+        [this] {
+            m_trayArea = windows(QStringLiteral("trayer")).value(0);
+            return !m_trayArea.isEmpty();
+        },
+        timeoutMs);
+    if (!keyring || !tray) {
+        *why = QStringLiteral("no keyring on the private bus (%1) or no trayer window (%2)")
+                   .arg(QString::fromLocal8Bit(m_keyring.readAll()),
+                        QString::fromLocal8Bit(m_trayer.readAll()));
         return false;
     }
     return true;
+}
+
+void XSession::stop() {
+    for (QProcess *process : {&m_trayer, &m_keyring, &m_bus, &m_xvfb})
+        stopProcess(*process);
 }
 
 QProcessEnvironment XSession::environment() const {
@@ -132,177 +101,64 @@ QProcessEnvironment XSession::environment() const {
     environment.insert(QStringLiteral("DISPLAY"), m_display);
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir + QStringLiteral("/data"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/run"));
     return environment;
 }
 
-std::optional<QByteArray> XSession::run(const QString &program, const QStringList &arguments,
-                                        int timeoutMs) const {
+std::optional<QByteArray> XSession::run(const QString &program,
+                                        const QStringList &arguments) const {
     QProcess process;
     process.setProcessEnvironment(environment());
     process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(stopTimeoutMs);
-        return std::nullopt;
-    }
+    if (!process.waitForFinished(timeoutMs))
+        stopProcess(process); // then a crash exit
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return std::nullopt;
     return process.readAllStandardOutput();
 }
 
-QList<Window> XSession::visibleWindows(const QString &windowClass) const {
-    QList<Window> windows;
-    // xdotool ends with 1 when nothing matches.
-    const auto ids =
-        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                        QStringLiteral("--class"), windowClass});
-    if (!ids)
-        return windows;
-    for (const QByteArray &line : ids->split('\n')) {
-        const QString id = QString::fromLatin1(line.trimmed());
-        if (id.isEmpty())
-            continue;
-        const auto shell = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                           QStringLiteral("--shell"), id});
-        if (!shell)
-            continue; // gone meanwhile
-        QMap<QByteArray, int> values;
-        for (const QByteArray &assignment : shell->split('\n')) {
-            const int equals = assignment.indexOf('=');
-            if (equals > 0)
-                values.insert(assignment.left(equals), assignment.mid(equals + 1).toInt());
-        }
-        windows.append({id, QRect(values.value("X"), values.value("Y"), values.value("WIDTH"),
-                                  values.value("HEIGHT"))});
+QList<QRect> XSession::windows(const QString &windowClass) const {
+    // One block of WINDOW, X, Y, WIDTH, HEIGHT and SCREEN per window.
+    const auto shell =
+        run(QStringLiteral("xdotool"), words("search --onlyvisible --class")
+                                           << windowClass << words("getwindowgeometry --shell %@"));
+    QList<QRect> found;
+    QMap<QByteArray, int> values;
+    for (const QByteArray &line : shell.value_or(QByteArray()).split('\n')) {
+        const int equals = line.indexOf('=');
+        values.insert(line.left(equals), line.mid(equals + 1).toInt());
+        if (line.startsWith("SCREEN="))
+            found.append(QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]));
     }
-    return windows;
+    return found;
 }
 
 QImage XSession::grabScreen() const {
-    const auto png =
-        run(QStringLiteral("import"),
-            {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:-")});
-    if (!png)
-        return {};
-    return QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_RGB32);
+    const auto png = run(QStringLiteral("import"), words("-window root png:-"));
+    return png ? QImage::fromData(*png, "PNG").convertToFormat(QImage::Format_RGB32) : QImage();
 }
 
-void XSession::click(const QPoint &at, int button) const {
-    // Two clicks closer than the double-click interval would arrive as one
-    // double click, which the tray icon does not treat as a click.
+void XSession::click(const QPoint &at) {
+    // Two clicks within the double-click interval would arrive as a double
+    // click, which the tray icon does not take as a click.
     constexpr qint64 apartMs = 700;
     if (m_lastClick.isValid() && !m_lastClick.hasExpired(apartMs))
         QTest::qWait(int(apartMs - m_lastClick.elapsed()));
     m_lastClick.start();
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-         QStringLiteral("click"), QString::number(button)});
+    xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+             QStringLiteral("click"), QStringLiteral("1")});
 }
 
-void XSession::type(const QString &text) const {
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text});
+void XSession::xdotool(const QStringList &arguments) const {
+    run(QStringLiteral("xdotool"), arguments);
 }
 
-void XSession::keys(const QStringList &names) const {
-    run(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + names);
-}
-
-PrivateKeyring::~PrivateKeyring() {
-    stop();
-}
-
-bool PrivateKeyring::start(const QString &dir, QString *why) {
-    m_dir = dir;
-    QDir().mkpath(dir + QStringLiteral("/data"));
-    QDir().mkpath(dir + QStringLiteral("/run"));
-    QFile::setPermissions(dir + QStringLiteral("/run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                 QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-    QDeadlineTimer deadline(startTimeoutMs);
-    QByteArray printed;
-    while (!printed.contains('\n') && m_bus.state() != QProcess::NotRunning &&
-           !deadline.hasExpired()) {
-        m_bus.waitForReadyRead(100);
-        printed += m_bus.readAllStandardOutput();
-    }
-    m_address = QString::fromLatin1(printed.trimmed());
-    if (m_address.isEmpty()) {
-        *why = QStringLiteral("dbus-daemon gave no address: ") + programOutput(m_bus);
-        return false;
-    }
-
-    // In the foreground it reads the password from stdin and creates the
-    // login keyring unlocked; it ends with its bus.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    applyTo(environment);
-    m_keyring.setProcessEnvironment(environment);
-    m_keyring.setProcessChannelMode(QProcess::MergedChannels);
-    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
-                    {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
-                     QStringLiteral("--unlock")});
-    if (!m_keyring.waitForStarted(startTimeoutMs)) {
-        *why = QStringLiteral("gnome-keyring-daemon did not start: ") + m_keyring.errorString();
-        return false;
-    }
-    m_keyring.write("velmora");
-    m_keyring.closeWriteChannel();
-    // A program asking before the name is taken would have the bus start a
-    // second, locked keyring.
-    if (!QTest::qWaitFor([this] { return secretsOwned(); }, startTimeoutMs)) {
-        *why = QStringLiteral("the keyring did not appear on the private bus: ") +
-               programOutput(m_keyring);
-        return false;
-    }
-    return true;
-}
-
-void PrivateKeyring::stop() {
-    stopProcess(m_keyring);
-    stopProcess(m_bus);
-}
-
-void PrivateKeyring::applyTo(QProcessEnvironment &environment) const {
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir + QStringLiteral("/data"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/run"));
-}
-
-bool PrivateKeyring::secretsOwned() const {
-    QProcess ask;
-    ask.start(QStringLiteral("dbus-send"),
-              {QStringLiteral("--bus=") + m_address, QStringLiteral("--print-reply"),
-               QStringLiteral("--dest=org.freedesktop.DBus"),
-               QStringLiteral("/org/freedesktop/DBus"),
-               QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-               QStringLiteral("string:org.freedesktop.secrets")});
-    if (!ask.waitForFinished(stopTimeoutMs)) {
-        ask.kill();
-        ask.waitForFinished(stopTimeoutMs);
-        return false;
-    }
-    return ask.readAllStandardOutput().contains("boolean true");
-}
-
-std::optional<QString> PrivateKeyring::lookup(const QString &service, const QString &key) const {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    applyTo(environment);
-    QProcess lookup;
-    lookup.setProcessEnvironment(environment);
+std::optional<QString> XSession::secret(const QString &service, const QString &key) const {
     // QtKeychain's attributes: the service as "server", the key as "user".
-    lookup.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("server"),
-                                                 service, QStringLiteral("user"), key});
-    if (!lookup.waitForFinished(startTimeoutMs)) {
-        lookup.kill();
-        lookup.waitForFinished(stopTimeoutMs);
-        return std::nullopt;
-    }
-    if (lookup.exitStatus() != QProcess::NormalExit || lookup.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(lookup.readAllStandardOutput());
+    const auto found =
+        run(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("server"),
+                                            service, QStringLiteral("user"), key});
+    return found ? std::optional(QString::fromUtf8(*found)) : std::nullopt;
 }
-
-} // namespace xsession
