@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int timeoutMs = 15000;
+constexpr int timeoutMs = 45000; // generous: CI machines are slow under load
 
 void stopProcess(QProcess &process) {
     process.terminate();
