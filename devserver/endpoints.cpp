@@ -244,10 +244,10 @@ std::optional<Answer> DevServer::Impl::check(const Incoming &in, bool faulted) {
 
     QStringList seen;
     for (const auto &[key, value] : body->members) {
-        const auto spec = std::find_if(ep->body.begin(), ep->body.end(), [&key](const Field &f) {
-            return key == QLatin1String(f.key);
-        });
-        if (spec == ep->body.end()) {
+        const auto expected =
+            std::find_if(ep->body.begin(), ep->body.end(),
+                         [&key](const Field &f) { return key == QLatin1String(f.key); });
+        if (expected == ep->body.end()) {
             finding(400, QStringLiteral("Ungültige Anfrage: unerwartetes Feld „%1“.").arg(key),
                     QStringLiteral("unexpected key \"%1\"").arg(key));
             continue;
@@ -258,7 +258,7 @@ std::optional<Answer> DevServer::Impl::check(const Incoming &in, bool faulted) {
             continue;
         }
         seen.append(key);
-        switch (spec->kind) {
+        switch (expected->kind) {
         case Kind::String:
             if (value.kind != Value::Kind::String)
                 finding(400, QStringLiteral("Ungültige Anfrage: „%1“ muss Text sein.").arg(key),
