@@ -19,11 +19,11 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     ui::bindText(server, model, &Model::serverURL, &Model::setServerURL, &Model::serverURLChanged);
     stack->addWidget(server);
 
-    m_setup = ui::textField(QStringLiteral("setupField"),
-                            QStringLiteral("Einrichtungslink einfügen"), this);
-    ui::bindText(m_setup, model, &Model::setupInput, &Model::setSetupInput,
+    auto *setup = ui::textField(QStringLiteral("setupField"),
+                                QStringLiteral("Einrichtungslink einfügen"), this);
+    ui::bindText(setup, model, &Model::setupInput, &Model::setSetupInput,
                  &Model::setupInputChanged);
-    stack->addWidget(m_setup);
+    stack->addWidget(setup);
 
     m_connect = new ProminentButton(QStringLiteral("Gerät verbinden"), this);
     m_connect->setObjectName(QStringLiteral("connectButton"));

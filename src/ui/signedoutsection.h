@@ -14,14 +14,10 @@ class SignedOutSection : public QWidget {
 public:
     explicit SignedOutSection(Model *model, QWidget *parent = nullptr);
 
-    // Where typing starts when the section appears.
-    QLineEdit *setupField() const { return m_setup; }
-
 private:
     void sync();
 
     Model *m_model;
-    QLineEdit *m_setup;
     QPushButton *m_connect;
     QToolButton *m_toggle;
     QWidget *m_passwordArea;

@@ -30,6 +30,8 @@ QColor messageColor();
 // The reload symbol: the desktop theme's icon, or our own drawing of it.
 QIcon reloadIcon(const QPalette &palette);
 
+// A button drawn as plain text (raised only under the mouse), sized to its text.
+QToolButton *plainButton(const QString &objectName, const QString &text, QWidget *parent);
 // Pressing Return never clicks a button of the panel; only a real click or
 // the space bar does.
 void neverDefault(QPushButton *button);
@@ -56,11 +58,6 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
-
-namespace ui {
-// A button drawn as plain text (raised only under the mouse), sized to its text.
-QToolButton *plainButton(const QString &objectName, const QString &text, QWidget *parent);
-} // namespace ui
 
 // A text link that opens an address in the browser. Shows the address it
 // would open as its tooltip.
