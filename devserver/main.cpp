@@ -1,7 +1,10 @@
 // velmora-devserver: the local time server for the demo and for scripts.
-// The first line of output is machine-readable; the rest is for people.
+// Its greeting is for people; scripts ask for --env-file, a file of
+// KEY=value lines that a shell can source.
 
 #include "devserver.h"
+
+#include <QSaveFile>
 
 #include <atomic>
 #include <chrono>
@@ -25,9 +28,20 @@ void line(const QString &text) {
     std::fflush(stdout);
 }
 
+// Written under another name and renamed, so a reader never sees half of it.
+// Values are single-quoted for the shell; none of ours holds a quote.
+bool writeEnvFile(const QString &path, const QList<std::pair<const char *, QString>> &values) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (const auto &[key, value] : values)
+        file.write(QByteArray(key) + "='" + value.toUtf8() + "'\n");
+    return file.commit();
+}
+
 int usage() {
     std::fputs("Aufruf: velmora-devserver [--port N] [--https ZERTIFIKAT SCHLÜSSEL] "
-               "[--camel-case]\n",
+               "[--camel-case] [--env-file DATEI]\n",
                stderr);
     return 2;
 }
@@ -36,6 +50,7 @@ int usage() {
 
 int main(int argc, char **argv) {
     DevServerOptions options;
+    QString envFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -47,6 +62,8 @@ int main(int argc, char **argv) {
             options.https = true;
             options.certFile = QString::fromLocal8Bit(argv[++i]);
             options.keyFile = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == "--env-file" && i + 1 < argc) {
+            envFile = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--camel-case") {
             options.snakeCaseState = false;
         } else if (arg == "--help" || arg == "-h") {
@@ -72,17 +89,32 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    line(QStringLiteral("VELMORA_DEVSERVER_URL=") + server.baseUrl());
+    const QString memberLink = server.setupLink(server.createSetupCode(server.memberId()));
+    const QString adminLink = server.setupLink(server.createSetupCode(server.adminId()));
     line(QStringLiteral("Adresse: ") + server.baseUrl());
     line(QStringLiteral("Administratorin: %1 / %2")
              .arg(QLatin1String(DevServer::adminEmail), QLatin1String(DevServer::adminPassword)));
     line(QStringLiteral("Mitarbeiter: %1 / %2")
              .arg(QLatin1String(DevServer::memberEmail), QLatin1String(DevServer::memberPassword)));
-    line(QStringLiteral("Einrichtungslink Mitarbeiter: ") +
-         server.setupLink(server.createSetupCode(server.memberId())));
-    line(QStringLiteral("Einrichtungslink Administratorin: ") +
-         server.setupLink(server.createSetupCode(server.adminId())));
+    line(QStringLiteral("Einrichtungslink Mitarbeiter: ") + memberLink);
+    line(QStringLiteral("Einrichtungslink Administratorin: ") + adminLink);
     line(QStringLiteral("Einrichtungslinks gelten 15 Minuten und nur einmal. Beenden mit Strg+C."));
+
+    // Last, so that a script that sees the file finds the greeting complete.
+    if (!envFile.isEmpty() &&
+        !writeEnvFile(envFile,
+                      {{"VELMORA_DEVSERVER_URL", server.baseUrl()},
+                       {"VELMORA_ADMIN_EMAIL", QLatin1String(DevServer::adminEmail)},
+                       {"VELMORA_ADMIN_PASSWORD", QLatin1String(DevServer::adminPassword)},
+                       {"VELMORA_MEMBER_EMAIL", QLatin1String(DevServer::memberEmail)},
+                       {"VELMORA_MEMBER_PASSWORD", QLatin1String(DevServer::memberPassword)},
+                       {"VELMORA_SETUP_LINK_MEMBER", memberLink},
+                       {"VELMORA_SETUP_LINK_ADMIN", adminLink}})) {
+        std::fprintf(stderr, "velmora-devserver: %s ist nicht schreibbar.\n",
+                     envFile.toLocal8Bit().constData());
+        server.stop();
+        return 1;
+    }
 
     while (!quit)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,5 +1,6 @@
 #include "app/updater.h"
 
+#include "client/endpoint.h"
 #include "client/failure.h"
 #include "client/transport.h"
 
@@ -25,16 +26,10 @@ bool isWebUrl(const QUrl &url) {
            (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
 }
 
-// https anywhere; plain http only to this machine.
+// The same rule as for the time server's address: https anywhere, plain
+// http only to this machine; and a feed needs a host to ask.
 bool isUsableFeedUrl(const QUrl &url) {
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    const QString host = url.host();
-    return url.scheme() == QLatin1String("http") &&
-           (host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") ||
-            host == QLatin1String("::1"));
+    return !url.host().isEmpty() && resolveEndpoint(url.toString(QUrl::FullyEncoded));
 }
 
 UpdateResult failed(const QString &why) {
@@ -250,11 +245,8 @@ QCoro::Task<UpdateResult> Updater::check() {
         if (answer.status < 200 || answer.status > 299)
             co_return failed(QStringLiteral("Serverfehler %1").arg(answer.status));
         co_return evaluateAppcast(answer.body, currentVersion);
-    } catch (const Failure &failure) {
-        co_return failed(failure.description());
     } catch (const std::exception &e) {
-        co_return failed(
-            QStringLiteral("Unerwarteter Fehler: %1").arg(QString::fromUtf8(e.what())));
+        co_return failed(failureText(e));
     }
 }
 

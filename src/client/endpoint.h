@@ -1,5 +1,6 @@
 #pragma once
 // Turning the typed server address into the base address the client talks to.
+// The update checker holds its feed address to the same rule.
 
 #include <QString>
 #include <QUrl>

@@ -17,3 +17,9 @@ TransportError::TransportError(QNetworkReply::NetworkError error, QString descri
 KeychainError::KeychainError(Kind kind, QString description)
     : Failure(std::move(description))
     , m_kind(kind) {}
+
+QString failureText(const std::exception &e) {
+    if (const auto *failure = dynamic_cast<const Failure *>(&e))
+        return failure->description();
+    return QStringLiteral("Unerwarteter Fehler: %1").arg(QString::fromUtf8(e.what()));
+}

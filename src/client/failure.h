@@ -21,7 +21,6 @@ private:
 class ServiceError : public Failure {
 public:
     ServiceError(qint64 code, QString description);
-    QString domain() const { return QStringLiteral("velmora"); }
     qint64 code() const noexcept { return m_code; }
     const QString &localizedDescription() const noexcept { return description(); }
 
@@ -55,3 +54,7 @@ public:
 private:
     Kind m_kind;
 };
+
+// The text the user reads for any failure caught: ours carry it, anything
+// else is named unexpected.
+QString failureText(const std::exception &e);

@@ -25,13 +25,6 @@ QCoro::Task<std::pair<bool, QString>> probeToken(TokenStore *store) {
 
 } // namespace
 
-QString failureText(const std::exception &e) {
-    if (const auto *failure = dynamic_cast<const Failure *>(&e)) {
-        return failure->description();
-    }
-    return QStringLiteral("Unerwarteter Fehler: %1").arg(QString::fromUtf8(e.what()));
-}
-
 Model::Model(QObject *parent)
     : Model(std::make_shared<Keychain>(), Preferences(), parent) {}
 

@@ -20,9 +20,6 @@
 #include <memory>
 #include <optional>
 
-// The text the user reads for any failure an action caught.
-QString failureText(const std::exception &e);
-
 class Model : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString serverURL READ serverURL WRITE setServerURL NOTIFY serverURLChanged)
