@@ -54,8 +54,8 @@ public:
     Model *model() const { return m_model.get(); }
     Updater *updater() const { return m_updater.get(); }
     // The panel, made at its first use (here or when it is first shown): a
-    // hidden app holds none of its widgets, fonts and styles in memory. It
-    // keeps no state of its own, so nothing is lost by making it late.
+    // hidden app holds none of its widgets, fonts and styles in memory. The
+    // model holds everything typed, so nothing is lost by making it late.
     Menu *menu();
     // The window holding the panel, a popup beside the tray icon or, without
     // a tray, an ordinary window titled "velmora Zeit".

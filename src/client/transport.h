@@ -1,5 +1,5 @@
 #pragma once
-// Sends one HTTP request through the model's network manager and waits for the
+// Sends one HTTP request through its own network manager and waits for the
 // whole answer without blocking the event loop. Knows nothing of the time
 // server's endpoints; that is Model::request.
 

@@ -1,7 +1,8 @@
 #pragma once
-// The panel: the whole user interface, over the one Model. It keeps no state
-// of its own (only whether the password sign-in is expanded): every text is
-// read from the model and every edit is written back at once.
+// The panel: the whole user interface, over the one Model. Every text is read
+// from the model and every edit is written back at once; the panel keeps only
+// what concerns its own widgets (whether the password sign-in is expanded,
+// where the focus goes back to, the size it last asked for).
 
 #include <QPointer>
 #include <QWidget>
