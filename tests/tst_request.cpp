@@ -14,14 +14,14 @@ using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(std::optional<QJsonObject>)
 Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(Route)
 
 namespace {
 
 constexpr qint64 mib = 1024 * 1024;
 
 Outcome<QByteArray> fetchState(Model &model) {
-    return awaitTask(
-        model.request(QStringLiteral("api/state"), QStringLiteral("GET"), std::nullopt, true));
+    return awaitTask(model.request(Api::state, std::nullopt));
 }
 
 // How a request ended, and how the model and the store looked at that moment.
@@ -32,11 +32,10 @@ struct Ending {
     bool tokenStored = false;
 };
 
-QCoro::Task<Ending> endingOf(Model *model, MemoryTokenStore *tokens, QString path) {
+QCoro::Task<Ending> endingOf(Model *model, MemoryTokenStore *tokens, Route route) {
     Ending ending;
     try {
-        ending.body = co_await model->request(path, QStringLiteral("POST"), std::nullopt,
-                                              path != QLatin1String("api/login"));
+        ending.body = co_await model->request(route, std::nullopt);
     } catch (const ServiceError &e) {
         ending.failure = e;
     }
@@ -81,36 +80,42 @@ private Q_SLOTS:
     }
 
     void headersAndBody_data() {
+        QTest::addColumn<Route>("route");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("method");
         QTest::addColumn<std::optional<QJsonObject>>("body");
-        QTest::addColumn<bool>("authenticated");
         QTest::addColumn<bool>("tokenStored");
         QTest::addColumn<QByteArray>("expectedBody");
-        const auto row = [](const char *name, const char *path, const char *method,
-                            std::optional<QJsonObject> body, bool authenticated, bool tokenStored,
+        const auto row = [](const char *name, const Route &route, const char *path,
+                            const char *method, std::optional<QJsonObject> body, bool tokenStored,
                             const QByteArray &expected) {
-            QTest::newRow(name) << QString::fromLatin1(path) << QString::fromLatin1(method) << body
-                                << authenticated << tokenStored << expected;
+            QTest::newRow(name) << route << QString::fromLatin1(path) << QString::fromLatin1(method)
+                                << body << tokenStored << expected;
         };
         const QJsonObject login{
             {"email", "mitarbeiter@velmora.example"}, {"password", "grüße\\x/"}, {"device", true}};
-        row("login", "api/login", "POST", login, false, true,
+        row("login", Api::login, "api/login", "POST", login, true,
             R"({"device":true,"email":"mitarbeiter@velmora.example","password":"grüße\\x/"})");
-        row("state", "api/state", "GET", std::nullopt, true, true, "");
-        row("state without a stored token", "api/state", "GET", std::nullopt, true, false, "");
-        row("state unauthenticated", "api/state", "GET", std::nullopt, false, true, "");
-        row("start", "api/time/start", "POST",
+        row("setup", Api::setup, "api/setup", "POST", QJsonObject{{"code", "c"}}, true,
+            R"({"code":"c"})");
+        row("state", Api::state, "api/state", "GET", std::nullopt, true, "");
+        row("state without a stored token", Api::state, "api/state", "GET", std::nullopt, false,
+            "");
+        row("setup links", Api::setupLinks, "api/admin/setup-links", "POST",
+            QJsonObject{{"userId", "u"}}, true, R"({"userId":"u"})");
+        row("start", Api::start, "api/time/start", "POST",
             QJsonObject{{"clientId", "c1"}, {"reasonId", qint64(9007199254740993)}, {"note", ""}},
-            true, true, R"({"clientId":"c1","note":"","reasonId":9007199254740993})");
-        row("logout", "api/logout", "POST", std::nullopt, true, true, "");
+            true, R"({"clientId":"c1","note":"","reasonId":9007199254740993})");
+        row("stop", Api::stop, "api/time/stop", "POST", QJsonObject{{"entryId", "e"}}, true,
+            R"({"entryId":"e"})");
+        row("logout", Api::logout, "api/logout", "POST", std::nullopt, true, "");
     }
 
     void headersAndBody() {
+        QFETCH(Route, route);
         QFETCH(QString, path);
         QFETCH(QString, method);
         QFETCH(std::optional<QJsonObject>, body);
-        QFETCH(bool, authenticated);
         QFETCH(bool, tokenStored);
         QFETCH(QByteArray, expectedBody);
 
@@ -121,7 +126,7 @@ private Q_SLOTS:
         DevServer &server = m_fixture.server();
         server.setFault(QLatin1Char('/') + path, Fault{.status = 200, .body = "{}"});
 
-        const auto outcome = awaitTask(model->request(path, method, body, authenticated));
+        const auto outcome = awaitTask(model->request(route, body));
         VERIFY_OK(outcome);
         QCOMPARE(server.requests().size(), 1);
         const RecordedRequest sent = server.requests().first();
@@ -129,9 +134,10 @@ private Q_SLOTS:
         QCOMPARE(sent.path, QLatin1Char('/') + path);
         QCOMPARE(sent.body, expectedBody);
         QMap<QString, QString> expected{{"accept", "application/json"}};
-        if (path == "api/login" || path == "api/setup")
+        const bool signingIn = path == "api/login" || path == "api/setup";
+        if (signingIn)
             expected.insert("x-velmora-device", "linux");
-        if (authenticated && tokenStored)
+        if (!signingIn && tokenStored)
             expected.insert("authorization", "Bearer " + m_token);
         if (body)
             expected.insert("content-type", "application/json");
@@ -140,15 +146,15 @@ private Q_SLOTS:
     }
 
     void answers_data() {
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<Route>("route");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("keyringLocked");
         QTest::addColumn<QString>("expectedError"); // null: success
         const auto row = [](const char *name, int status, const char *body, const char *error,
-                            const char *path = "api/time/stop", bool keyringLocked = false) {
-            QTest::newRow(name) << QString::fromLatin1(path) << status << QByteArray(body)
-                                << keyringLocked << (error ? QString::fromUtf8(error) : QString());
+                            const Route &route = Api::stop, bool keyringLocked = false) {
+            QTest::newRow(name) << route << status << QByteArray(body) << keyringLocked
+                                << (error ? QString::fromUtf8(error) : QString());
         };
         row("200", 200, R"({"ok":true})", nullptr);
         row("204 empty", 204, "", nullptr);
@@ -159,14 +165,14 @@ private Q_SLOTS:
         row("502 HTML", 502, "<html><body>Bad Gateway</body></html>", "Serverfehler 502");
         row("503 empty body", 503, "", "Serverfehler 503");
         row("401", 401, R"({"error":"Sitzung abgelaufen."})", "Sitzung abgelaufen.");
-        row("401 to a sign-in request", 401, "nope", "Serverfehler 401", "api/login");
+        row("401 to a sign-in request", 401, "nope", "Serverfehler 401", Api::login);
         // The token cannot be removed: signed out all the same, the server's text shown.
-        row("401, keyring locked", 401, R"({"error":"Abgemeldet."})", "Abgemeldet.", "api/login",
+        row("401, keyring locked", 401, R"({"error":"Abgemeldet."})", "Abgemeldet.", Api::login,
             true);
     }
 
     void answers() {
-        QFETCH(QString, path);
+        QFETCH(Route, route);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(bool, keyringLocked);
@@ -175,9 +181,10 @@ private Q_SLOTS:
         auto model = signedInModel();
         if (keyringLocked)
             m_tokens->setFailure(KeychainError(KeychainError::Kind::AccessDenied, "gesperrt"));
-        m_fixture.server().setFault(QLatin1Char('/') + path, Fault{.status = status, .body = body});
+        m_fixture.server().setFault(QLatin1Char('/') + QLatin1String(route.path),
+                                    Fault{.status = status, .body = body});
 
-        const auto outcome = awaitTask(endingOf(model.get(), m_tokens.get(), path));
+        const auto outcome = awaitTask(endingOf(model.get(), m_tokens.get(), route));
         VERIFY_OK(outcome);
         const Ending &ending = *outcome.value;
         if (expectedError.isNull()) {

@@ -5,6 +5,7 @@
 // towards its caller: each outcome lands in the properties, failures as a
 // German text in `message`.
 
+#include "client/api.h"
 #include "client/keychain.h"
 #include "client/preferences.h"
 #include "client/records.h"
@@ -90,8 +91,13 @@ public:
     // One request to the time server: the body of a 2xx answer, or a throw
     // (ServiceError, TransportError, KeychainError). A 401 answer signs out
     // and removes the token before the failure goes on.
-    QCoro::Task<QByteArray> request(QString path, QString method, std::optional<QJsonObject> body,
-                                    bool authenticated);
+    QCoro::Task<QByteArray> request(const Route &route, std::optional<QJsonObject> body);
+    // The same, with the answer read as the endpoint's record.
+    template <typename Answer>
+    QCoro::Task<Answer> call(const Endpoint<Answer> &endpoint,
+                             std::optional<QJsonObject> body = std::nullopt) {
+        co_return endpoint.decode(co_await request(endpoint, std::move(body)));
+    }
 
     QCoro::Task<> refresh();
     QCoro::Task<> login();
@@ -139,7 +145,7 @@ private:
     void setBusy(bool value);
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
-    QCoro::Task<bool> signIn(QString path, QJsonObject body);
+    QCoro::Task<bool> signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body);
     QCoro::Task<> finishSignIn();
 
     std::shared_ptr<TokenStore> m_tokenStore;

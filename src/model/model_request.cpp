@@ -31,17 +31,16 @@ QString errorText(int status, const QByteArray &body) {
 
 } // namespace
 
-QCoro::Task<QByteArray> Model::request(QString path, QString method,
-                                       std::optional<QJsonObject> body, bool authenticated) {
+QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonObject> body) {
     const std::optional<QUrl> base = endpoint();
     if (!base)
         throw ServiceError(1, QStringLiteral("Bitte gültige HTTPS-Adresse eingeben."));
 
-    QNetworkRequest request(appendPath(*base, path));
+    QNetworkRequest request(appendPath(*base, QLatin1String(route.path)));
     request.setRawHeader("Accept", "application/json");
-    if (path == QLatin1String("api/login") || path == QLatin1String("api/setup"))
+    if (route.sendsDevice)
         request.setRawHeader("X-Velmora-Device", devicePlatform());
-    if (authenticated) {
+    if (route.authenticated) {
         // A keyring that cannot be read stops the request here: sent without
         // the token, its 401 would remove a token that is still valid.
         const std::optional<QString> token = co_await m_tokenStore->get();
@@ -54,7 +53,7 @@ QCoro::Task<QByteArray> Model::request(QString path, QString method,
         payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
     }
 
-    const HttpAnswer answer = co_await m_transport->send(request, method.toUtf8(), payload);
+    const HttpAnswer answer = co_await m_transport->send(request, route.method, payload);
     if (answer.status >= 200 && answer.status <= 299)
         co_return answer.body;
 

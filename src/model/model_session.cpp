@@ -1,6 +1,5 @@
 // Signing in with a password or a setup link, and signing out.
 
-#include "client/decoder.h"
 #include "client/failure.h"
 #include "model/model.h"
 #include "model/setupcode.h"
@@ -13,10 +12,10 @@ const QString invalidSetupLink = QStringLiteral("Bitte einen gültigen Einrichtu
 // must be in the keyring before the sign-in counts; it is never kept
 // elsewhere. The server address is stored with it so both stay together
 // across restarts. On failure the text is shown and `busy` ends.
-QCoro::Task<bool> Model::signIn(QString path, QJsonObject body) {
+QCoro::Task<bool> Model::signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body) {
     try {
-        const QByteArray answer = co_await request(path, QStringLiteral("POST"), body, false);
-        co_await m_tokenStore->set(decodeLoginResponse(answer).token);
+        const LoginResponse answer = co_await call(endpoint, body);
+        co_await m_tokenStore->set(answer.token);
     } catch (const std::exception &e) {
         setMessage(failureText(e));
         setBusy(false);
@@ -40,7 +39,7 @@ QCoro::Task<> Model::login() {
     const QJsonObject body{{QStringLiteral("email"), m_email},
                            {QStringLiteral("password"), m_password},
                            {QStringLiteral("device"), true}};
-    if (co_await signIn(QStringLiteral("api/login"), body)) {
+    if (co_await signIn(Api::login, body)) {
         setPassword(QString());
         co_await finishSignIn();
     }
@@ -60,7 +59,7 @@ QCoro::Task<> Model::connectWithSetupLink() {
     // The code goes to the server the user chose, never to the host named in
     // the pasted link.
     const QJsonObject body{{QStringLiteral("code"), *code}, {QStringLiteral("device"), true}};
-    if (co_await signIn(QStringLiteral("api/setup"), body)) {
+    if (co_await signIn(Api::setup, body)) {
         setSetupInput(QString());
         co_await finishSignIn();
     }
@@ -77,7 +76,7 @@ QCoro::Task<> Model::finishSignIn() {
 
 QCoro::Task<> Model::logout() {
     try {
-        co_await request(QStringLiteral("api/logout"), QStringLiteral("POST"), std::nullopt, true);
+        co_await call(Api::logout);
     } catch (const std::exception &) {
         // Signing out always completes locally, whatever the server said.
     }

@@ -1,6 +1,5 @@
 // Creating a one-time setup link for a phone, shown as a QR code.
 
-#include "client/decoder.h"
 #include "model/model.h"
 #include "model/qrcode.h"
 
@@ -11,9 +10,8 @@ QCoro::Task<> Model::makeSetupLink() {
     setBusy(true);
     const QJsonObject body{{QStringLiteral("userId"), m_state->user.id}};
     try {
-        const QByteArray answer = co_await request(QStringLiteral("api/admin/setup-links"),
-                                                   QStringLiteral("POST"), body, true);
-        setSetupLink(decodeSetupLinkResponse(answer).link);
+        const SetupLinkResponse answer = co_await call(Api::setupLinks, body);
+        setSetupLink(answer.link);
         setSetupImage(renderQrCode(m_setupLink));
         setMessage(QStringLiteral("Mit dem Handy scannen · 15 Minuten gültig."));
     } catch (const std::exception &e) {

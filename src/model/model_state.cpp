@@ -1,6 +1,5 @@
 // Loading the server state and the lists and selections derived from it.
 
-#include "client/decoder.h"
 #include "model/model.h"
 
 void Model::setState(std::optional<State> value) {
@@ -28,14 +27,14 @@ QCoro::Task<> Model::refresh() {
     }
     const quint64 id = m_nextRefresh++;
     try {
-        const QByteArray body = co_await request(QStringLiteral("api/state"), QStringLiteral("GET"),
-                                                 std::nullopt, true);
+        // Read only once known to be current: a stale answer is not decoded.
+        const QByteArray body = co_await request(Api::state, std::nullopt);
         // An answer to a request sent before the state now shown was loaded,
         // or before an action changed the server's data, is out of date.
         if (id < m_oldestAcceptedRefresh) {
             co_return;
         }
-        State loaded = decodeState(body);
+        State loaded = Api::state.decode(body);
         m_oldestAcceptedRefresh = id + 1;
         setState(std::move(loaded));
         chooseClient();

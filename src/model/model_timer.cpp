@@ -1,6 +1,5 @@
 // Starting and stopping the timer on the server.
 
-#include "client/decoder.h"
 #include "model/model.h"
 
 QCoro::Task<> Model::start() {
@@ -13,7 +12,7 @@ QCoro::Task<> Model::start() {
                            {QStringLiteral("reasonId"), m_selectedReason},
                            {QStringLiteral("note"), sentNote}};
     try {
-        co_await request(QStringLiteral("api/time/start"), QStringLiteral("POST"), body, true);
+        co_await call(Api::start, body);
     } catch (const std::exception &e) {
         setMessage(failureText(e)); // the note stays for another try
         setBusy(false);
@@ -37,9 +36,7 @@ QCoro::Task<> Model::stop() {
     const QJsonObject body{{QStringLiteral("entryId"), m_state->running->id}};
     SyncResponse sync;
     try {
-        const QByteArray answer =
-            co_await request(QStringLiteral("api/time/stop"), QStringLiteral("POST"), body, true);
-        sync = decodeSyncResponse(answer);
+        sync = co_await call(Api::stop, body);
     } catch (const std::exception &e) {
         setMessage(failureText(e));
         setBusy(false);
