@@ -2,11 +2,13 @@
 // in and out, timers, phone setup links, and what goes wrong on the way.
 
 #include "client/failure.h"
+#include "client/logging.h"
 #include "modelfixture.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 
@@ -38,12 +40,22 @@ QByteArray scanQrCode(const QImage &image) {
     return out;
 }
 
+// Everything the app logs while the journeys run, at the most verbose.
+QString journeyLog;
+
+void keepLog(QtMsgType, const QMessageLogContext &context, const QString &text) {
+    if (QByteArrayView(context.category).startsWith("velmora."))
+        journeyLog += text + u'\n';
+}
+
 } // namespace
 
 class JourneyTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void passwordJourney();
     void setupLinkJourney();
     void phoneSetupLinkIsSingleUse();
@@ -60,6 +72,28 @@ private Q_SLOTS:
     void failedLinkKeepsPreviousImage();
     void keyringRefusesToken();
 };
+
+void JourneyTest::initTestCase() {
+    enableVerboseLogging();
+    qInstallMessageHandler(keepLog);
+}
+
+// The log of every journey names requests and what the user read, and never
+// a token, password, setup code or body.
+void JourneyTest::cleanupTestCase() {
+    qInstallMessageHandler(nullptr);
+    QVERIFY(journeyLog.contains(u"POST api/login 200"));
+    QVERIFY(journeyLog.contains(u"POST api/setup 200"));
+    QVERIFY(journeyLog.contains(u"message: E-Mail oder Passwort ist falsch."));
+    for (const QString &secret :
+         {QStringLiteral("Bearer"), QString::fromLatin1(DevServer::memberPassword) + u' ',
+          QStringLiteral("falsch\n"), QStringLiteral("{\"")})
+        QVERIFY2(!journeyLog.contains(secret), qPrintable(secret));
+    // Tokens and setup codes are long runs of base64url.
+    static const QRegularExpression longCode(QStringLiteral("[A-Za-z0-9_-]{24,}"));
+    const auto match = longCode.match(journeyLog);
+    QVERIFY2(!match.hasMatch(), qPrintable(match.captured()));
+}
 
 void JourneyTest::passwordJourney() {
     ModelFixture fixture;

@@ -2,6 +2,7 @@
 
 #include "client/endpoint.h"
 #include "client/failure.h"
+#include "client/logging.h"
 #include "client/transport.h"
 
 #include <QDesktopServices>
@@ -244,8 +245,11 @@ QCoro::Task<UpdateResult> Updater::check() {
         const HttpAnswer answer = co_await m_transport->send(request, "GET", std::nullopt);
         if (answer.status < 200 || answer.status > 299)
             co_return failed(QStringLiteral("Serverfehler %1").arg(answer.status));
-        co_return evaluateAppcast(answer.body, currentVersion);
+        const UpdateResult result = evaluateAppcast(answer.body, currentVersion);
+        qCInfo(lcUpdate) << "feed read, outcome" << int(result.outcome);
+        co_return result;
     } catch (const std::exception &e) {
+        qCInfo(lcUpdate).noquote() << "check failed:" << failureText(e);
         co_return failed(failureText(e));
     }
 }

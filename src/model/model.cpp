@@ -2,6 +2,7 @@
 
 #include "client/endpoint.h"
 #include "client/failure.h"
+#include "client/logging.h"
 
 #include <QCoro/QCoroTask>
 #include <utility>
@@ -81,9 +82,13 @@ void Model::setSetupLink(const QString &v) {
     assign(this, m_setupLink, v, &Model::setupLinkChanged);
 }
 void Model::setSignedIn(bool v) {
+    if (v != m_signedIn)
+        qCInfo(lcModel) << (v ? "signed in" : "signed out");
     assign(this, m_signedIn, v, &Model::signedInChanged);
 }
 void Model::setMessage(const QString &v) {
+    if (!v.isEmpty() && v != m_message)
+        qCInfo(lcModel).noquote() << "message:" << v;
     assign(this, m_message, v, &Model::messageChanged);
 }
 void Model::setBusy(bool v) {

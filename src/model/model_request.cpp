@@ -4,8 +4,10 @@
 #include "client/decoder.h"
 #include "client/endpoint.h"
 #include "client/failure.h"
+#include "client/logging.h"
 #include "model/model.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 
@@ -53,11 +55,24 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
         payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
     }
 
-    const HttpAnswer answer = co_await m_transport->send(request, route.method, payload);
+    // Method, path, status, time and size; never headers or bodies.
+    QElapsedTimer took;
+    took.start();
+    HttpAnswer answer;
+    try {
+        answer = co_await m_transport->send(request, route.method, payload);
+    } catch (const Failure &failure) {
+        qCInfo(lcNet).nospace() << route.method << " " << route.path << " failed after "
+                                << took.elapsed() << " ms: " << failure.description();
+        throw;
+    }
+    qCInfo(lcNet).nospace() << route.method << " " << route.path << " " << answer.status << " in "
+                            << took.elapsed() << " ms, " << answer.body.size() << " bytes";
     if (answer.status >= 200 && answer.status <= 299)
         co_return answer.body;
 
     if (answer.status == 401) {
+        qCInfo(lcModel) << "401: the stored token is dropped";
         setSignedIn(false);
         try {
             co_await m_tokenStore->remove();
