@@ -71,6 +71,7 @@ private Q_SLOTS:
     void keyringFailureAtStart();
     void refreshLoadsStateAndSelection();
     void refreshGuards();
+    void viewRulesFollowTheFields();
     void badAnswerKeepsStateAndSelection();
     void unauthorizedRefreshSignsOut();
     void clientSearch_data();
@@ -184,6 +185,41 @@ void ModelTest::badAnswerKeepsStateAndSelection() {
         QCOMPARE(model->selectedClient(), client);
         QCOMPARE(model->selectedReason(), reason);
     }
+}
+
+// The panel's variant, the start button and the admin section come from the
+// model alone, and each announces a change exactly when its value changes.
+void ModelTest::viewRulesFollowTheFields() {
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    auto model = fixture.signedInModel(fixture.server().adminId());
+    QVERIFY(model);
+    QCOMPARE(model->variant(), Model::Variant::StartForm);
+    const qint64 reason = model->selectedReason();
+    QVERIFY(model->isAdmin());
+    QVERIFY(model->canStart());
+
+    QSignalSpy variant(model.get(), &Model::variantChanged);
+    QSignalSpy canStart(model.get(), &Model::canStartChanged);
+    QSignalSpy isAdmin(model.get(), &Model::isAdminChanged);
+    model->setSelectedReason(0);
+    QVERIFY(!model->canStart());
+    model->setSelectedReason(-1); // still no start: the same value, no second signal
+    QCOMPARE(canStart.size(), 1);
+    model->setSelectedReason(reason);
+    QVERIFY(model->canStart());
+    QCOMPARE(canStart.size(), 2);
+
+    model->runStart(); // busy: no second start
+    QVERIFY(!model->canStart());
+    QTRY_COMPARE_WITH_TIMEOUT(model->variant(), Model::Variant::RunningEntry, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!model->busy(), 10000);
+    QCOMPARE(variant.size(), 1);
+    QVERIFY(finishes(model->logout()));
+    QCOMPARE(model->variant(), Model::Variant::SignedOut);
+    QVERIFY(!model->isAdmin());
+    QCOMPARE(variant.size(), 2);
+    QCOMPARE(isAdmin.size(), 1);
 }
 
 void ModelTest::unauthorizedRefreshSignsOut() {

@@ -40,6 +40,11 @@ Model::Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences, QO
     const auto [hasToken, keyringProblem] = QCoro::waitFor(probeToken(m_tokenStore.get()));
     m_signedIn = hasToken;
     m_message = keyringProblem;
+    m_shownVariant = variant();
+
+    for (const auto changed : {&Model::signedInChanged, &Model::stateChanged, &Model::busyChanged,
+                               &Model::selectedClientChanged, &Model::selectedReasonChanged})
+        connect(this, changed, this, &Model::syncViewRules);
 }
 
 Model::~Model() = default;

@@ -40,8 +40,16 @@ class Model : public QObject {
     Q_PROPERTY(QString note READ note WRITE setNote NOTIFY noteChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    // What the panel shows, derived from the fields above.
+    Q_PROPERTY(Variant variant READ variant NOTIFY variantChanged)
+    Q_PROPERTY(bool canStart READ canStart NOTIFY canStartChanged)
+    Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
 
 public:
+    // The panel's content: exactly one of these is shown.
+    enum class Variant { SignedOut, Loading, RunningEntry, StartForm };
+    Q_ENUM(Variant)
+
     // The user's own preferences and the system keyring.
     explicit Model(QObject *parent = nullptr);
     Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences,
@@ -62,6 +70,11 @@ public:
     const QString &note() const { return m_note; }
     const QString &message() const { return m_message; }
     bool busy() const { return m_busy; }
+    Variant variant() const;
+    // Whether `start` would send a request now.
+    bool canStart() const;
+    // Signed in with a loaded state whose user is an administrator.
+    bool isAdmin() const;
 
     void setServerURL(const QString &value);
     void setEmail(const QString &value);
@@ -135,6 +148,9 @@ Q_SIGNALS:
     void noteChanged();
     void messageChanged();
     void busyChanged();
+    void variantChanged();
+    void canStartChanged();
+    void isAdminChanged();
 
 private:
     void setSetupLink(const QString &value);
@@ -143,6 +159,8 @@ private:
     void setState(std::optional<State> value);
     void setMessage(const QString &value);
     void setBusy(bool value);
+    // Announces the derived properties whose value changed.
+    void syncViewRules();
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
     QCoro::Task<bool> signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body);
@@ -166,6 +184,10 @@ private:
     QString m_note;
     QString m_message;
     bool m_busy = false;
+    // The derived properties as last announced.
+    Variant m_shownVariant = Variant::SignedOut;
+    bool m_shownCanStart = false;
+    bool m_shownIsAdmin = false;
 
     // clientId -> reasonId -> cents of the first rate, rebuilt per loaded state.
     QHash<QString, QHash<qint64, qint64>> m_rateIndex;

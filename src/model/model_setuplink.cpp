@@ -4,7 +4,7 @@
 #include "model/qrcode.h"
 
 QCoro::Task<> Model::makeSetupLink() {
-    if (m_busy || !m_state || m_state->user.role != QLatin1String("admin")) {
+    if (m_busy || !isAdmin()) {
         co_return;
     }
     setBusy(true);

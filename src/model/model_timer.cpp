@@ -3,7 +3,7 @@
 #include "model/model.h"
 
 QCoro::Task<> Model::start() {
-    if (m_busy || m_selectedClient.isEmpty() || m_selectedReason <= 0) {
+    if (!canStart()) {
         co_return;
     }
     setBusy(true);

@@ -80,8 +80,8 @@ Menu::Menu(Model *model, QWidget *parent)
     m_startForm->setObjectName(QStringLiteral("startForm"));
     m_loading->setObjectName(QStringLiteral("loadingView"));
 
-    connect(model, &Model::signedInChanged, this, &Menu::syncVariant);
-    connect(model, &Model::stateChanged, this, &Menu::syncVariant);
+    connect(model, &Model::variantChanged, this, &Menu::syncVariant);
+    connect(model, &Model::isAdminChanged, this, &Menu::syncVariant);
     connect(model, &Model::messageChanged, this, &Menu::syncMessage);
     connect(model, &Model::busyChanged, this, &Menu::returnFocus);
     // A button disabled while its action runs drops the focus onto whatever
@@ -95,12 +95,20 @@ Menu::Menu(Model *model, QWidget *parent)
 }
 
 void Menu::syncVariant() {
-    const auto &state = m_model->state();
-    const bool signedIn = m_model->signedIn();
-    QWidget *variant = !signedIn                 ? static_cast<QWidget *>(m_signedOut)
-                       : state && state->running ? static_cast<QWidget *>(m_running)
-                       : state                   ? static_cast<QWidget *>(m_startForm)
-                                                 : static_cast<QWidget *>(m_loading);
+    QWidget *variant = m_loading;
+    switch (m_model->variant()) {
+    case Model::Variant::SignedOut:
+        variant = m_signedOut;
+        break;
+    case Model::Variant::RunningEntry:
+        variant = m_running;
+        break;
+    case Model::Variant::StartForm:
+        variant = m_startForm;
+        break;
+    case Model::Variant::Loading:
+        break;
+    }
     const QList<QWidget *> variants{m_signedOut, m_running, m_startForm, m_loading};
     // Focus that sat in the content goes with it into the new variant, never
     // to whatever button follows (a stray Space would press it).
@@ -115,7 +123,7 @@ void Menu::syncVariant() {
         if (other != variant)
             other->setVisible(false);
     }
-    m_admin->setVisible(signedIn && state && state->user.role == QLatin1String("admin"));
+    m_admin->setVisible(m_model->isAdmin());
     if (focusInContent || (variant == m_signedOut && !m_signedOut->isAncestorOf(focus))) {
         m_focusReturn = nullptr;
         focusContent(variant);
@@ -167,7 +175,8 @@ void Menu::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
-    if (!m_model->signedIn() && !m_signedOut->isAncestorOf(focusWidget()))
+    if (m_model->variant() == Model::Variant::SignedOut &&
+        !m_signedOut->isAncestorOf(focusWidget()))
         focusContent(m_signedOut);
     m_model->runRefresh();
 }

@@ -69,23 +69,19 @@ StartForm::StartForm(Model *model, QWidget *parent)
     connect(model, &Model::stateChanged, this, [this] {
         syncClients();
         syncReasons();
-        syncStart();
     });
     connect(model, &Model::clientSearchChanged, this, &StartForm::onClientSearchChanged);
     connect(model, &Model::selectedClientChanged, this, &StartForm::onSelectedClientChanged);
-    connect(model, &Model::selectedReasonChanged, this, [this] {
-        ui::showChoice(m_reasons, QVariant::fromValue(m_model->selectedReason()));
-        syncStart();
-    });
-    connect(model, &Model::busyChanged, this, &StartForm::syncStart);
+    connect(model, &Model::selectedReasonChanged, this,
+            [this] { ui::showChoice(m_reasons, QVariant::fromValue(m_model->selectedReason())); });
+    connect(model, &Model::canStartChanged, this, &StartForm::syncStart);
     syncClients();
     syncReasons();
     syncStart();
 }
 
 bool StartForm::shown() const {
-    const auto &state = m_model->state();
-    return m_model->signedIn() && state && !state->running;
+    return m_model->variant() == Model::Variant::StartForm;
 }
 
 void StartForm::syncClients() {
@@ -114,8 +110,7 @@ void StartForm::syncReasons() {
 }
 
 void StartForm::syncStart() {
-    m_start->setEnabled(!m_model->busy() && !m_model->selectedClient().isEmpty() &&
-                        m_model->selectedReason() != 0);
+    m_start->setEnabled(m_model->canStart());
 }
 
 void StartForm::onClientSearchChanged() {
@@ -127,7 +122,6 @@ void StartForm::onClientSearchChanged() {
 void StartForm::onSelectedClientChanged() {
     ui::showChoice(m_clients, m_model->selectedClient());
     syncReasons();
-    syncStart();
     if (shown())
         m_model->chooseReason();
 }
