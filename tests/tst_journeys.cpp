@@ -472,7 +472,7 @@ void JourneyTest::keyringRefusesToken() {
     QVERIFY(fixture.started());
     auto tokens = std::make_shared<MemoryTokenStore>();
     tokens->setFailure(
-        KeychainError(KeychainError::Kind::Unavailable, QStringLiteral("Kein Schlüsselbund.")));
+        KeychainError(KeychainError::Kind::NoService, QStringLiteral("Kein Schlüsselbund.")));
     auto model = fixture.newModel(tokens);
     model->setSetupInput(
         fixture.server().setupLink(fixture.server().createSetupCode(fixture.server().memberId())));

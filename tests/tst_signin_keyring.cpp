@@ -1,32 +1,121 @@
 // Signing in and out with the real system keyring (run inside a private
-// D-Bus session with its own unlocked keyring).
+// D-Bus session with its own unlocked keyring), and every kind of keyring
+// trouble: each is set up for a child run of this program, which tries both
+// sign-ins against the devserver of the parent and reports what it saw.
 
 #include "modelfixture.h"
 
+#include <QDBusConnection>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+constexpr const char *attemptServer = "VELMORA_ATTEMPT_SERVER";
+constexpr const char *attemptLink = "VELMORA_ATTEMPT_LINK";
+constexpr const char *attemptFakeService = "VELMORA_ATTEMPT_FAKE_SERVICE";
+const QByteArray secret = "nie-im-klartext-7f3a9c";
+
+// The child's part: a password sign-in, a setup-link sign-in and a direct
+// write, each through the real keyring; printed as one JSON object.
+int attempt() {
+    if (qEnvironmentVariableIsSet(attemptFakeService)) {
+        // Owns the Secret Service's name but serves none of its objects.
+        if (!QDBusConnection::sessionBus().registerService(
+                QStringLiteral("org.freedesktop.secrets")))
+            return 3;
+    }
+    const QString home = qEnvironmentVariable("HOME");
+    Model model(std::make_shared<Keychain>(),
+                Preferences(QDir(home).filePath(QStringLiteral("prefs.ini"))));
+    QJsonObject seen{{QStringLiteral("atStart"), model.message()}};
+    model.setServerURL(qEnvironmentVariable(attemptServer));
+    model.setEmail(QString::fromLatin1(DevServer::memberEmail));
+    model.setPassword(QString::fromLatin1(DevServer::memberPassword));
+    if (!finishes(model.login()))
+        return 4;
+    seen[QStringLiteral("login")] = model.message();
+    seen[QStringLiteral("passwordKept")] =
+        model.password() == QLatin1String(DevServer::memberPassword);
+    model.setSetupInput(qEnvironmentVariable(attemptLink));
+    if (!finishes(model.connectWithSetupLink()))
+        return 4;
+    seen[QStringLiteral("setup")] = model.message();
+    seen[QStringLiteral("signedIn")] = model.signedIn();
+    seen[QStringLiteral("busy")] = model.busy();
+
+    const auto stored = testsupport::awaitTask(Keychain().set(QString::fromLatin1(secret)));
+    if (const auto failure = stored.failure<KeychainError>()) {
+        seen[QStringLiteral("kind")] = static_cast<int>(failure->kind());
+        seen[QStringLiteral("write")] = failure->description();
+    }
+    seen[QStringLiteral("plaintext")] =
+        QJsonValue::fromVariant(testsupport::filesContaining(home, secret));
+    QTextStream(stdout) << QJsonDocument(seen).toJson(QJsonDocument::Compact);
+    return 0;
+}
+
+// A session bus that knows no services at all.
+const char *busWithoutServices = R"(<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+// gnome-keyring with an unlocked login keyring, then locked again, as after
+// a screen lock; no prompter can come up without a display.
+const char *lockedKeyring =
+    "echo -n velmora | gnome-keyring-daemon --unlock --components=secrets >/dev/null && "
+    "gnome-keyring-daemon --start --components=secrets >/dev/null && "
+    "dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+    "org.freedesktop.Secret.Service.Lock "
+    "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null && exec \"$0\"";
+
+enum class Setup { LibraryMissing, NoBus, BusWithoutService, FreshAccount, Locked, BrokenService };
+
+} // namespace
 
 class SignInKeyringTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { QVERIFY(testsupport::awaitTask(Keychain().remove()).ok()); }
+    void initTestCase() {
+        if (qgetenv("VELMORA_IN_PRIVATE_KEYRING") != "1")
+            QSKIP("needs the private keyring: run under scripts/with-keyring");
+        QVERIFY(m_fixture.started());
+    }
     void tokenSurvivesRestartAndSignOutRemovesIt();
+    void keyringTroubleCostsNothing_data();
+    void keyringTroubleCostsNothing();
+
+private:
+    ModelFixture m_fixture;
 };
 
 void SignInKeyringTest::tokenSurvivesRestartAndSignOutRemovesIt() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().memberId(), std::make_shared<Keychain>());
+    QVERIFY(testsupport::awaitTask(Keychain().remove()).ok());
+    auto model = m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
     QVERIFY(model);
 
     // As after a restart of the program.
     model.reset();
-    Model restarted(std::make_shared<Keychain>(), Preferences(fixture.preferencesPath()));
+    Model restarted(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
     QVERIFY(restarted.signedIn());
-    QCOMPARE(restarted.serverURL(), fixture.server().baseUrl());
+    QCOMPARE(restarted.serverURL(), m_fixture.server().baseUrl());
     QVERIFY(finishes(restarted.refresh()));
     QVERIFY2(restarted.state(), qPrintable(restarted.message()));
-    QCOMPARE(restarted.state()->user.id, fixture.server().memberId());
+    QCOMPARE(restarted.state()->user.id, m_fixture.server().memberId());
 
     QVERIFY(finishes(restarted.logout()));
     QVERIFY(!restarted.signedIn());
@@ -34,9 +123,139 @@ void SignInKeyringTest::tokenSurvivesRestartAndSignOutRemovesIt() {
     const auto stored = testsupport::awaitTask(Keychain().get());
     VERIFY_OK(stored);
     QVERIFY(!stored.value->has_value());
-    Model afterSignOut(std::make_shared<Keychain>(), Preferences(fixture.preferencesPath()));
+    Model afterSignOut(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
     QVERIFY(!afterSignOut.signedIn());
+    // The check before signing in leaves nothing behind.
+    QCOMPARE(QProcess::execute(QStringLiteral("secret-tool"),
+                               {QStringLiteral("lookup"), QStringLiteral("user"),
+                                QString::fromLatin1(Keychain::probeKey)}),
+             1);
 }
 
-QTEST_GUILESS_MAIN(SignInKeyringTest)
+void SignInKeyringTest::keyringTroubleCostsNothing_data() {
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<KeychainError::Kind>("kind");
+    QTest::addColumn<QString>("hint"); // what the text tells the user to do
+    using Kind = KeychainError::Kind;
+    QTest::newRow("libsecret missing")
+        << Setup::LibraryMissing << Kind::LibraryMissing << QStringLiteral("„libsecret-1-0“");
+    QTest::newRow("no session bus") << Setup::NoBus << Kind::NoSessionBus
+                                    << QStringLiteral("in einer Desktop-Sitzung starten");
+    QTest::newRow("session bus without Secret Service")
+        << Setup::BusWithoutService << Kind::NoService
+        << QStringLiteral("installieren und starten");
+    QTest::newRow("fresh account, keyring started on demand")
+        << Setup::FreshAccount << Kind::NoDefaultCollection
+        << QStringLiteral("als Standard festlegen");
+    QTest::newRow("locked, no unlock possible")
+        << Setup::Locked << Kind::AccessDenied << QStringLiteral("entsperren");
+    QTest::newRow("Secret Service that fails")
+        << Setup::BrokenService << Kind::Other << QStringLiteral("erneut versuchen");
+}
+
+void SignInKeyringTest::keyringTroubleCostsNothing() {
+    QFETCH(Setup, setup);
+    QFETCH(KeychainError::Kind, kind);
+    QFETCH(QString, hint);
+    DevServer &server = m_fixture.server();
+    server.clearRequests();
+    const QString link = server.setupLink(server.createSetupCode(server.memberId()));
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Nothing may reach the keyring of this run or a display's prompter.
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "VELMORA_IN_PRIVATE_KEYRING"})
+        env.remove(QString::fromLatin1(name));
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        env.insert(QString::fromLatin1(name), home.path());
+    const QString runtime = home.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QString::fromLatin1(attemptServer), server.baseUrl());
+    env.insert(QString::fromLatin1(attemptLink), link);
+
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString busConfig = home.filePath(QStringLiteral("bus.conf"));
+    QFile config(busConfig);
+    QVERIFY(config.open(QIODevice::WriteOnly) && config.write(busWithoutServices) > 0);
+    config.close();
+    QString program = QStringLiteral("dbus-run-session");
+    QStringList arguments;
+    switch (setup) {
+    case Setup::LibraryMissing: {
+        // Found first, and not a library: the loader refuses it. The
+        // unlocked keyring of this run is there, so only the library lacks.
+        const QString lib = home.filePath(QStringLiteral("lib"));
+        QVERIFY(QDir().mkdir(lib));
+        QFile fake(lib + QStringLiteral("/libsecret-1.so.0"));
+        QVERIFY(fake.open(QIODevice::WriteOnly) && fake.write("not a library\n") > 0);
+        env.insert(QStringLiteral("LD_LIBRARY_PATH"), lib);
+        program = self;
+        break;
+    }
+    case Setup::NoBus:
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QStringLiteral("unix:path=/nonexistent/velmora-no-bus"));
+        program = self;
+        break;
+    case Setup::BrokenService:
+        env.insert(QString::fromLatin1(attemptFakeService), QStringLiteral("1"));
+        [[fallthrough]];
+    case Setup::BusWithoutService:
+        arguments = {QStringLiteral("--config-file=") + busConfig, QStringLiteral("--"), self};
+        break;
+    case Setup::FreshAccount:
+        // The standard session bus starts gnome-keyring when first asked.
+        arguments = {QStringLiteral("--"), self};
+        break;
+    case Setup::Locked:
+        arguments = {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QString::fromLatin1(lockedKeyring), self};
+        break;
+    }
+
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(program, arguments);
+    QVERIFY2(child.waitForFinished(120000), "the attempt hangs");
+    const QByteArray output = child.readAllStandardOutput();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAllStandardError().constData());
+    const QJsonObject seen = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
+    QVERIFY2(!seen.isEmpty(), output.constData());
+
+    const QString text = seen.value(QStringLiteral("write")).toString();
+    qInfo().noquote() << "keyring text:" << text;
+    QCOMPARE(seen.value(QStringLiteral("kind")).toInt(-1), static_cast<int>(kind));
+    QVERIFY2(text.contains(hint), qPrintable(text));
+    // Both sign-ins show that text, and nothing was sent or spent.
+    QCOMPARE(seen.value(QStringLiteral("login")).toString(), text);
+    QCOMPARE(seen.value(QStringLiteral("setup")).toString(), text);
+    const QString atStart = seen.value(QStringLiteral("atStart")).toString();
+    QVERIFY2(atStart.isEmpty() || atStart == text, qPrintable(atStart));
+    QVERIFY(seen.value(QStringLiteral("passwordKept")).toBool());
+    QVERIFY(!seen.value(QStringLiteral("signedIn")).toBool());
+    QVERIFY(!seen.value(QStringLiteral("busy")).toBool());
+    QCOMPARE(seen.value(QStringLiteral("plaintext")).toArray().size(), 0);
+    QCOMPARE(server.requestsTo(QStringLiteral("/api/login")).size(), 0);
+    QCOMPARE(server.requestsTo(QStringLiteral("/api/setup")).size(), 0);
+
+    // The code is still good for a sign-in that can be kept.
+    auto model = m_fixture.newModel();
+    model->setSetupInput(link);
+    QVERIFY(finishes(model->connectWithSetupLink()));
+    QVERIFY2(model->signedIn(), qPrintable(model->message()));
+}
+
+int main(int argc, char *argv[]) {
+    QCoreApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet(attemptServer))
+        return attempt();
+    SignInKeyringTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_signin_keyring.moc"

@@ -47,7 +47,14 @@ private:
 // The keyring could not be used. Never the same as "no token stored".
 class KeychainError : public Failure {
 public:
-    enum class Kind { Unavailable, AccessDenied, Other };
+    enum class Kind {
+        LibraryMissing,      // libsecret could not be loaded
+        NoSessionBus,        // no D-Bus session to reach a keyring through
+        NoService,           // a session, but no Secret Service on it
+        NoDefaultCollection, // a Secret Service without a keyring to store in
+        AccessDenied,        // locked, or the user refused to unlock it
+        Other
+    };
     KeychainError(Kind kind, QString description);
     Kind kind() const noexcept { return m_kind; }
 

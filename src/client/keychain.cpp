@@ -1,8 +1,20 @@
 #include "client/keychain.h"
 
+#include "client/logging.h"
+
 #include <QCoro/QCoroSignal>
 #include <memory>
 #include <qt6keychain/keychain.h>
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QLibrary>
+#endif
 
 namespace {
 
@@ -10,49 +22,144 @@ struct DeleteLater {
     void operator()(QObject *object) const { object->deleteLater(); }
 };
 
-template <typename JobType> std::unique_ptr<JobType, DeleteLater> makeJob() {
+template <typename JobType>
+std::unique_ptr<JobType, DeleteLater> makeJob(const char *key = Keychain::key) {
     std::unique_ptr<JobType, DeleteLater> job(new JobType(QString::fromLatin1(Keychain::service)));
     // We own the job until it has finished; it must not vanish while it runs.
     job->setAutoDelete(false);
     job->setInsecureFallback(false);
-    job->setKey(QString::fromLatin1(Keychain::key));
+    job->setKey(QString::fromLatin1(key));
     return job;
 }
 
-// Without a reachable Secret Service, libsecret ends the job in OtherError
-// with GLib's D-Bus message rather than NoBackendAvailable.
-bool secretServiceUnreachable(const QString &message) {
-    static const QLatin1String signs[] = {
-        QLatin1String("connect"), QLatin1String("D-Bus"), QLatin1String("DBus"),
-        QLatin1String("org.freedesktop.secrets"), QLatin1String("autolaunch")};
-    for (const QLatin1String &sign : signs)
-        if (message.contains(sign, Qt::CaseInsensitive))
-            return true;
-    return false;
+// What the user reads for each kind of trouble, with what they can do.
+QString textFor(KeychainError::Kind kind) {
+    using Kind = KeychainError::Kind;
+    switch (kind) {
+    case Kind::LibraryMissing:
+        return QStringLiteral("Die Anmeldung kann nicht im Schlüsselbund gespeichert werden, weil "
+                              "die Bibliothek libsecret fehlt. Bitte sie installieren (Paket "
+                              "„libsecret-1-0“) und die App neu starten.");
+    case Kind::NoSessionBus:
+        return QStringLiteral("Kein Schlüsselbund erreichbar: Es besteht keine Verbindung zum "
+                              "Sitzungsbus (D-Bus). Bitte die App in einer Desktop-Sitzung starten "
+                              "und erneut versuchen. Die Anmeldung wird nie im Klartext "
+                              "gespeichert.");
+    case Kind::NoService:
+        return QStringLiteral("Kein Schlüsselbund-Dienst gefunden. Bitte einen Schlüsselbund wie "
+                              "GNOME Schlüsselbund (gnome-keyring) oder KWallet installieren und "
+                              "starten, dann erneut versuchen. Die Anmeldung wird nie im Klartext "
+                              "gespeichert.");
+    case Kind::NoDefaultCollection:
+        return QStringLiteral("Der Schlüsselbund-Dienst hat keinen Standard-Schlüsselbund, in dem "
+                              "die Anmeldung gespeichert werden kann. Bitte in der "
+                              "Schlüsselbundverwaltung (etwa „Passwörter und Verschlüsselung“) "
+                              "einen Schlüsselbund anlegen und als Standard festlegen, dann erneut "
+                              "versuchen.");
+    case Kind::AccessDenied:
+        return QStringLiteral("Der Schlüsselbund ist gesperrt oder hat den Zugriff verweigert. "
+                              "Bitte ihn entsperren, wenn danach gefragt wird, und erneut "
+                              "versuchen.");
+    case Kind::Other:
+        break;
+    }
+    return QStringLiteral("Der Schlüsselbund hat einen unerwarteten Fehler gemeldet. Bitte erneut "
+                          "versuchen; hilft das nicht, ab- und wieder bei der Desktop-Sitzung "
+                          "anmelden.");
 }
 
-KeychainError failureOf(const QKeychain::Job &job) {
-    switch (job.error()) {
-    case QKeychain::NoBackendAvailable:
-    case QKeychain::NotImplemented:
-        break;
+KeychainError failure(KeychainError::Kind kind) { return KeychainError(kind, textFor(kind)); }
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+// QtKeychain reaches the Secret Service through libsecret, which it loads at
+// run time, and reports most trouble there as OtherError with GLib's or the
+// service's text, in whatever language those use. So ask the parts
+// ourselves, in the order they are needed.
+
+// Loaded the way QtKeychain loads it. QtKeychain decides once per process,
+// so once is enough here too.
+bool libsecretLoadable() {
+    static const bool loadable = [] {
+        QLibrary library(QStringLiteral("secret-1"), 0);
+        return library.load() && library.resolve("secret_password_store") != nullptr;
+    }();
+    return loadable;
+}
+
+QCoro::Task<QDBusMessage> callSecretService(QString path, QString interface, QString method,
+                                            QVariantList arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1("org.freedesktop.secrets"), path, interface, method);
+    call.setArguments(arguments);
+    QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
+    if (!watcher.isFinished())
+        co_await qCoro(&watcher, &QDBusPendingCallWatcher::finished);
+    co_return watcher.reply();
+}
+
+QCoro::Task<KeychainError::Kind> diagnose() {
+    using Kind = KeychainError::Kind;
+    if (!libsecretLoadable())
+        co_return Kind::LibraryMissing;
+    if (!QDBusConnection::sessionBus().isConnected())
+        co_return Kind::NoSessionBus;
+    // Braced lists stay out of co_await expressions: GCC 12 cannot copy them.
+    const QVariantList aliasName{QString::fromLatin1("default")};
+    const QDBusMessage alias = co_await callSecretService(
+        QString::fromLatin1("/org/freedesktop/secrets"),
+        QString::fromLatin1("org.freedesktop.Secret.Service"), QString::fromLatin1("ReadAlias"),
+        aliasName);
+    if (alias.type() == QDBusMessage::ErrorMessage) {
+        qCDebug(lcKeyring) << "Secret Service:" << alias.errorName() << alias.errorMessage();
+        const QString name = alias.errorName();
+        if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+            name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+            name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn.")))
+            co_return Kind::NoService;
+        co_return Kind::Other;
+    }
+    const QDBusObjectPath collection = qdbus_cast<QDBusObjectPath>(alias.arguments().value(0));
+    if (collection.path().isEmpty() || collection.path() == QLatin1String("/"))
+        co_return Kind::NoDefaultCollection;
+    // A dismissed unlock prompt may end in a plain error; the collection
+    // still says it is locked.
+    const QVariantList property{QString::fromLatin1("org.freedesktop.Secret.Collection"),
+                                QString::fromLatin1("Locked")};
+    const QDBusMessage locked = co_await callSecretService(
+        collection.path(), QString::fromLatin1("org.freedesktop.DBus.Properties"),
+        QString::fromLatin1("Get"), property);
+    if (locked.type() == QDBusMessage::ReplyMessage &&
+        qdbus_cast<QDBusVariant>(locked.arguments().value(0)).variant().toBool())
+        co_return Kind::AccessDenied;
+    co_return Kind::Other;
+}
+#else
+QCoro::Task<KeychainError::Kind> diagnose() { co_return KeychainError::Kind::Other; }
+#endif
+
+QCoro::Task<KeychainError> failureOf(QKeychain::Error error, QString errorString) {
+    // The service's own text is English or in another language, and never
+    // says what to do; it is kept for the log only.
+    qCDebug(lcKeyring) << "keyring job failed:" << error << errorString;
+    switch (error) {
     case QKeychain::AccessDenied:
     case QKeychain::AccessDeniedByUser:
-        return KeychainError(KeychainError::Kind::AccessDenied,
-                             QStringLiteral("Der Schlüsselbund ist gesperrt oder hat den Zugriff "
-                                            "verweigert. Bitte entsperren und erneut versuchen."));
-    case QKeychain::OtherError:
-        if (secretServiceUnreachable(job.errorString()))
-            break;
-        [[fallthrough]];
+        co_return failure(KeychainError::Kind::AccessDenied);
     default:
-        return KeychainError(KeychainError::Kind::Other,
-                             QStringLiteral("Fehler im Schlüsselbund: %1").arg(job.errorString()));
+        break;
     }
-    return KeychainError(KeychainError::Kind::Unavailable,
-                         QStringLiteral("Kein Schlüsselbund erreichbar (Secret Service, etwa GNOME "
-                                        "Schlüsselbund oder KWallet). Die Anmeldung wird nie im "
-                                        "Klartext gespeichert."));
+    KeychainError::Kind kind = co_await diagnose();
+    if (kind == KeychainError::Kind::Other &&
+        (error == QKeychain::NoBackendAvailable || error == QKeychain::NotImplemented))
+        kind = KeychainError::Kind::NoService;
+    co_return failure(kind);
+}
+
+// Throws what went wrong with the finished job, in the user's words.
+// (Never `throw co_await`: GCC 12 frees the exception it builds there.)
+QCoro::Task<> fail(const QKeychain::Job &job) {
+    const KeychainError error = co_await failureOf(job.error(), job.errorString());
+    throw error;
 }
 
 // Starts the job and resumes once it has finished, also when it finishes
@@ -74,7 +181,7 @@ QCoro::Task<std::optional<QString>> Keychain::get() {
     if (job->error() == QKeychain::EntryNotFound)
         co_return std::nullopt;
     if (job->error() != QKeychain::NoError)
-        throw failureOf(*job);
+        co_await fail(*job);
     co_return job->textData();
 }
 
@@ -83,14 +190,29 @@ QCoro::Task<> Keychain::set(QString token) {
     job->setTextData(token);
     co_await run(job.get());
     if (job->error() != QKeychain::NoError)
-        throw failureOf(*job);
+        co_await fail(*job);
 }
 
 QCoro::Task<> Keychain::remove() {
     auto job = makeJob<QKeychain::DeletePasswordJob>();
     co_await run(job.get());
     if (job->error() != QKeychain::NoError && job->error() != QKeychain::EntryNotFound)
-        throw failureOf(*job);
+        co_await fail(*job);
+}
+
+QCoro::Task<> Keychain::checkWritable() {
+    // Only a write proves it: a locked or missing collection still answers
+    // a read with "not found".
+    auto probe = makeJob<QKeychain::WritePasswordJob>(probeKey);
+    probe->setTextData(QString());
+    co_await run(probe.get());
+    if (probe->error() != QKeychain::NoError)
+        co_await fail(*probe);
+    auto cleanup = makeJob<QKeychain::DeletePasswordJob>(probeKey);
+    co_await run(cleanup.get());
+    // An empty item left behind holds nothing secret; the keyring works.
+    if (cleanup->error() != QKeychain::NoError)
+        qCDebug(lcKeyring) << "probe item not removed:" << cleanup->errorString();
 }
 
 MemoryTokenStore::MemoryTokenStore(std::optional<QString> token)
@@ -107,6 +229,12 @@ QCoro::Task<> MemoryTokenStore::set(QString token) {
     if (m_failure)
         throw *m_failure;
     m_token = std::move(token);
+    co_return;
+}
+
+QCoro::Task<> MemoryTokenStore::checkWritable() {
+    if (m_failure)
+        throw *m_failure;
     co_return;
 }
 

@@ -20,16 +20,22 @@ public:
     virtual QCoro::Task<> set(QString token) = 0;
     // Removes the stored token; removing nothing is fine. Throws KeychainError.
     virtual QCoro::Task<> remove() = 0;
+    // Whether a token could be stored now, asked before anything is spent on
+    // getting one. Throws KeychainError when it could not.
+    virtual QCoro::Task<> checkWritable() = 0;
 };
 
 class Keychain : public TokenStore {
 public:
     static constexpr const char *service = "de.velmora.zeit.token";
     static constexpr const char *key = "device";
+    // An empty item written and removed again by checkWritable().
+    static constexpr const char *probeKey = "device-check";
 
     QCoro::Task<std::optional<QString>> get() override;
     QCoro::Task<> set(QString token) override;
     QCoro::Task<> remove() override;
+    QCoro::Task<> checkWritable() override;
 };
 
 // The same interface over memory, for tests and tools. A failure can be set to
@@ -40,6 +46,7 @@ public:
     QCoro::Task<std::optional<QString>> get() override;
     QCoro::Task<> set(QString token) override;
     QCoro::Task<> remove() override;
+    QCoro::Task<> checkWritable() override;
 
     std::optional<QString> token() const { return m_token; }
     void setFailure(std::optional<KeychainError> failure) { m_failure = std::move(failure); }

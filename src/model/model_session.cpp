@@ -10,10 +10,13 @@ const QString invalidSetupLink = QStringLiteral("Bitte einen gültigen Einrichtu
 
 // What both sign-ins share: send the request and keep the token. The token
 // must be in the keyring before the sign-in counts; it is never kept
-// elsewhere. The server address is stored with it so both stay together
-// across restarts. On failure the text is shown and `busy` ends.
+// elsewhere. The keyring is asked first, so a one-time code or a password is
+// not spent on a sign-in that could not be kept. The server address is
+// stored with the token so both stay together across restarts. On failure
+// the text is shown and `busy` ends.
 QCoro::Task<bool> Model::signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body) {
     try {
+        co_await m_tokenStore->checkWritable();
         const LoginResponse answer = co_await call(endpoint, body);
         co_await m_tokenStore->set(answer.token);
     } catch (const std::exception &e) {
