@@ -70,7 +70,6 @@ private Q_SLOTS:
     void qrCodeReadsBack_data();
     void qrCodeReadsBack();
     void failedLinkKeepsPreviousImage();
-    void keyringRefusesToken();
 };
 
 void JourneyTest::initTestCase() {
@@ -464,22 +463,6 @@ void JourneyTest::failedLinkKeepsPreviousImage() {
     QCOMPARE(model->message(), QStringLiteral("QR-Code konnte nicht erstellt werden."));
     QCOMPARE(model->setupLink(), overlong);
     QCOMPARE(model->setupImage(), image);
-    QVERIFY(!model->busy());
-}
-
-void JourneyTest::keyringRefusesToken() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto tokens = std::make_shared<MemoryTokenStore>();
-    tokens->setFailure(
-        KeychainError(KeychainError::Kind::NoService, QStringLiteral("Kein Schlüsselbund.")));
-    auto model = fixture.newModel(tokens);
-    model->setSetupInput(
-        fixture.server().setupLink(fixture.server().createSetupCode(fixture.server().memberId())));
-    QVERIFY(finishes(model->connectWithSetupLink()));
-    QVERIFY(!model->signedIn());
-    QCOMPARE(model->message(), QStringLiteral("Kein Schlüsselbund."));
-    QVERIFY(!model->setupInput().isEmpty());
     QVERIFY(!model->busy());
 }
 

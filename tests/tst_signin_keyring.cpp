@@ -105,7 +105,8 @@ private:
 
 void SignInKeyringTest::tokenSurvivesRestartAndSignOutRemovesIt() {
     QVERIFY(testsupport::awaitTask(Keychain().remove()).ok());
-    auto model = m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
+    auto model =
+        m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
     QVERIFY(model);
 
     // As after a restart of the program.
@@ -139,8 +140,8 @@ void SignInKeyringTest::keyringTroubleCostsNothing_data() {
     using Kind = KeychainError::Kind;
     QTest::newRow("libsecret missing")
         << Setup::LibraryMissing << Kind::LibraryMissing << QStringLiteral("„libsecret-1-0“");
-    QTest::newRow("no session bus") << Setup::NoBus << Kind::NoSessionBus
-                                    << QStringLiteral("in einer Desktop-Sitzung starten");
+    QTest::newRow("no session bus")
+        << Setup::NoBus << Kind::NoSessionBus << QStringLiteral("in einer Desktop-Sitzung starten");
     QTest::newRow("session bus without Secret Service")
         << Setup::BusWithoutService << Kind::NoService
         << QStringLiteral("installieren und starten");

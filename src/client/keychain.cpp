@@ -68,7 +68,9 @@ QString textFor(KeychainError::Kind kind) {
                           "anmelden.");
 }
 
-KeychainError failure(KeychainError::Kind kind) { return KeychainError(kind, textFor(kind)); }
+KeychainError failure(KeychainError::Kind kind) {
+    return KeychainError(kind, textFor(kind));
+}
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
 // QtKeychain reaches the Secret Service through libsecret, which it loads at
@@ -105,10 +107,10 @@ QCoro::Task<KeychainError::Kind> diagnose() {
         co_return Kind::NoSessionBus;
     // Braced lists stay out of co_await expressions: GCC 12 cannot copy them.
     const QVariantList aliasName{QString::fromLatin1("default")};
-    const QDBusMessage alias = co_await callSecretService(
-        QString::fromLatin1("/org/freedesktop/secrets"),
-        QString::fromLatin1("org.freedesktop.Secret.Service"), QString::fromLatin1("ReadAlias"),
-        aliasName);
+    const QDBusMessage alias =
+        co_await callSecretService(QString::fromLatin1("/org/freedesktop/secrets"),
+                                   QString::fromLatin1("org.freedesktop.Secret.Service"),
+                                   QString::fromLatin1("ReadAlias"), aliasName);
     if (alias.type() == QDBusMessage::ErrorMessage) {
         qCDebug(lcKeyring) << "Secret Service:" << alias.errorName() << alias.errorMessage();
         const QString name = alias.errorName();
@@ -134,7 +136,9 @@ QCoro::Task<KeychainError::Kind> diagnose() {
     co_return Kind::Other;
 }
 #else
-QCoro::Task<KeychainError::Kind> diagnose() { co_return KeychainError::Kind::Other; }
+QCoro::Task<KeychainError::Kind> diagnose() {
+    co_return KeychainError::Kind::Other;
+}
 #endif
 
 QCoro::Task<KeychainError> failureOf(QKeychain::Error error, QString errorString) {
