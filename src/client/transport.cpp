@@ -1,6 +1,7 @@
 #include "client/transport.h"
 
 #include "client/failure.h"
+#include "client/networkerrortext.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QLocale>
@@ -158,12 +159,12 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
                              QStringLiteral("Der Server hat %1 lang nicht geantwortet.")
                                  .arg(secondsText(limits.idleTimeout)));
     if (isTransportFailure(error))
-        throw TransportError(error, r->errorString());
+        throw TransportError(error, networkErrorText(error, r->errorString(), origin));
 
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
         if (error != QNetworkReply::NoError)
-            throw TransportError(error, r->errorString());
+            throw TransportError(error, networkErrorText(error, r->errorString(), origin));
         throw TransportError(QNetworkReply::ProtocolFailure,
                              QStringLiteral("Der Server hat keine gültige Antwort gesendet."));
     }
