@@ -7,9 +7,9 @@
 #include <qt6keychain/keychain.h>
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -58,8 +58,8 @@ QString textFor(KeychainError::Kind kind) {
                               "versuchen.");
     case Kind::AccessDenied:
         return QStringLiteral("Der Schlüsselbund ist gesperrt oder hat den Zugriff verweigert. "
-                              "Bitte ihn entsperren, wenn danach gefragt wird, und erneut "
-                              "versuchen.");
+                              "Bitte ihn entsperren (bei der Abfrage oder in der "
+                              "Schlüsselbundverwaltung) und erneut versuchen.");
     case Kind::Other:
         break;
     }
@@ -105,7 +105,7 @@ QCoro::Task<KeychainError::Kind> diagnose() {
         co_return Kind::LibraryMissing;
     if (!QDBusConnection::sessionBus().isConnected())
         co_return Kind::NoSessionBus;
-    // Braced lists stay out of co_await expressions: GCC 12 cannot copy them.
+    // Braced lists stay out of co_await expressions; GCC 12 rejects them there.
     const QVariantList aliasName{QString::fromLatin1("default")};
     const QDBusMessage alias =
         co_await callSecretService(QString::fromLatin1("/org/freedesktop/secrets"),
