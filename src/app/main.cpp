@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/singleinstance.h"
 #include "app/velmoratimeapp.h"
 
@@ -5,14 +6,54 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <cstdio>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A desktop session may take half a minute to bring up its panel.
+constexpr auto trayWaitAtLogin = 30s;
+
+// Qt would abort with an English message of its own.
+bool displayMissing() {
+#ifdef Q_OS_LINUX
+    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return false;
+    }
+    return true;
+#else
+    return false;
+#endif
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
+    QCoreApplication::setOrganizationName(QStringLiteral("velmora"));
+    QCoreApplication::setApplicationName(QStringLiteral("VelmoraTime"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("velmora Zeit"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.velmora.zeit"));
+
+    // Read before the display is opened: help and version need none, and
+    // they must not reach a running instance.
+    CommandLine commandLine;
+    {
+        QCoreApplication core(argc, argv);
+        commandLine = parseCommandLine(QCoreApplication::arguments());
+    }
+    if (commandLine.exitCode)
+        return *commandLine.exitCode;
+    if (displayMissing()) {
+        std::fputs("velmora-time: Keine grafische Sitzung gefunden (DISPLAY und WAYLAND_DISPLAY "
+                   "sind leer).\n",
+                   stderr);
+        return 1;
+    }
+
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("velmora"));
-    QApplication::setApplicationName(QStringLiteral("VelmoraTime"));
-    QApplication::setApplicationDisplayName(QStringLiteral("velmora Zeit"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("velmora-time"));
     // The panel lives on after its window closes; only "Beenden" quits.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -22,11 +63,16 @@ int main(int argc, char *argv[]) {
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
 
+    // A start at login finds a running app and leaves it be; a start by
+    // hand opens its panel.
     SingleInstance instance;
-    if (instance.claim() == SingleInstance::Role::HandedOver)
+    if (instance.claim(!commandLine.hidden) == SingleInstance::Role::HandedOver)
         return 0;
 
-    VelmoraTimeApp app;
+    AppOptions options;
+    if (commandLine.hidden)
+        options.trayWait = trayWaitAtLogin;
+    VelmoraTimeApp app(options);
     QApplication::setWindowIcon(QIcon::fromTheme(
         QStringLiteral("velmora-time"), QIcon(QStringLiteral(":/icons/velmora-time.svg"))));
     QObject::connect(&instance, &SingleInstance::showRequested, &app, &VelmoraTimeApp::showPanel);

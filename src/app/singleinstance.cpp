@@ -43,26 +43,29 @@ QString SingleInstance::serverPath() const {
     return m_server ? m_server->fullServerName() : QString();
 }
 
-bool SingleInstance::handOver() {
+bool SingleInstance::handOver(bool show) {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(connectTimeoutMs))
         return false;
-    socket.write(showCommand.data(), showCommand.size());
-    const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
+    bool sent = true;
+    if (show) {
+        socket.write(showCommand.data(), showCommand.size());
+        sent = socket.waitForBytesWritten(connectTimeoutMs);
+    }
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState)
         socket.waitForDisconnected(connectTimeoutMs);
     return sent;
 }
 
-SingleInstance::Role SingleInstance::claim() {
+SingleInstance::Role SingleInstance::claim(bool show) {
     if (m_server)
         return Role::First;
     // Two tries: a second start racing us may take the name between our
     // failed connect and our listen.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (handOver())
+        if (handOver(show))
             return Role::HandedOver;
         // No socket options: with them Qt renames its socket over an
         // existing one, and a racing second start would take the name.
@@ -79,7 +82,7 @@ SingleInstance::Role SingleInstance::claim() {
             break;
         // Nobody answered on it, so the socket is a leftover of a crashed
         // run; only then may it go.
-        if (!handOver())
+        if (!handOver(show))
             QLocalServer::removeServer(m_name);
         else
             return Role::HandedOver;

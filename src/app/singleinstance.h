@@ -23,9 +23,10 @@ public:
     // Per user: in the user's runtime folder where there is one.
     static QString defaultName();
 
-    // Finds a running instance and hands over to it, or becomes the one.
-    // Blocks only for the local connect, before the event loop runs.
-    Role claim();
+    // Finds a running instance and hands over to it (asking it to show its
+    // panel if `show`), or becomes the one. Blocks only for the local
+    // connect, before the event loop runs.
+    Role claim(bool show = true);
 
     const QString &name() const { return m_name; }
     // The listening server's full socket path (empty unless First).
@@ -36,7 +37,7 @@ Q_SIGNALS:
     void showRequested();
 
 private:
-    bool handOver();
+    bool handOver(bool show);
     void acceptConnections();
 
     QString m_name;

@@ -1,0 +1,91 @@
+#include "app/commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTranslator>
+#include <cstdio>
+
+namespace {
+
+constexpr int usageError = 2;
+
+// The parser's own texts ("Usage:", its error messages) in German, so that
+// the output does not depend on Qt's catalogue being installed.
+class ParserTexts : public QTranslator {
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *,
+                      int) const override {
+        if (qstrcmp(context, "QCommandLineParser") != 0)
+            return {};
+        static const QHash<QByteArray, QString> german = {
+            {"Usage: %1", QStringLiteral("Aufruf: %1")},
+            {"[options]", QStringLiteral("[Optionen]")},
+            {"Options:", QStringLiteral("Optionen:")},
+            {"Arguments:", QStringLiteral("Argumente:")},
+            {"Missing value after '%1'.", QStringLiteral("Nach „%1“ fehlt ein Wert.")},
+            {"Unexpected value after '%1'.", QStringLiteral("„%1“ nimmt keinen Wert an.")},
+        };
+        return german.value(QByteArray(sourceText));
+    }
+};
+
+void print(FILE *stream, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+int fail(const QString &why) {
+    print(stderr,
+          QStringLiteral("velmora-time: %1\nAlle Optionen: velmora-time --help\n").arg(why));
+    return usageError;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList &arguments) {
+    ParserTexts texts;
+    QCoreApplication::installTranslator(&texts);
+    const auto removeTexts = qScopeGuard([&texts] { QCoreApplication::removeTranslator(&texts); });
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("velmora Zeit: Projektzeit starten und stoppen, aus dem Infobereich."));
+    // Our own help and version options: Qt's describe themselves in English.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Zeigt diese Hilfe an."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Zeigt die Version an."));
+    const QCommandLineOption hidden(
+        QStringLiteral("hidden"),
+        QStringLiteral("Startet, ohne das Fenster zu öffnen, und wartet länger auf den "
+                       "Infobereich (für den Start beim Anmelden)."));
+    parser.addOptions({help, version, hidden});
+
+    CommandLine result;
+    if (!parser.parse(arguments)) {
+        // Named as typed; the parser drops the dashes.
+        QStringList unknown = parser.unknownOptionNames();
+        for (QString &name : unknown)
+            name = (name.size() == 1 ? QStringLiteral("„-") : QStringLiteral("„--")) + name +
+                   QStringLiteral("“");
+        result.exitCode = fail(unknown.isEmpty() ? parser.errorText()
+                                                 : (unknown.size() == 1
+                                                        ? QStringLiteral("Unbekannte Option %1.")
+                                                        : QStringLiteral("Unbekannte Optionen %1."))
+                                                       .arg(unknown.join(u", ")));
+    } else if (parser.isSet(help)) {
+        print(stdout, parser.helpText());
+        result.exitCode = 0;
+    } else if (parser.isSet(version)) {
+        print(stdout,
+              QStringLiteral("velmora-time %1\n").arg(QCoreApplication::applicationVersion()));
+        result.exitCode = 0;
+    } else if (!parser.positionalArguments().isEmpty()) {
+        result.exitCode = fail(QStringLiteral("Unerwartetes Argument „%1“.")
+                                   .arg(parser.positionalArguments().constFirst()));
+    } else {
+        result.hidden = parser.isSet(hidden);
+    }
+    return result;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// The command line, read before anything touches the window system: help,
+// version and mistakes are answered without a display and without reaching
+// a running instance. Texts are German whatever catalogues are installed.
+
+#include <QStringList>
+#include <optional>
+
+struct CommandLine {
+    // Started at login: no panel, and a longer wait for the tray to come up.
+    bool hidden = false;
+    // Set when the program ends at once, with this exit code (help, version,
+    // a mistake); what it had to say is printed already.
+    std::optional<int> exitCode;
+};
+
+// `arguments` begins with the program, as QCoreApplication::arguments() does.
+// Needs a QCoreApplication (for the translator of the parser's own texts).
+CommandLine parseCommandLine(const QStringList &arguments);
