@@ -1,13 +1,22 @@
 // The app shell: the tray symbol follows the state and is set only when it
-// changes, the plain window when there is no tray, and where the popup goes.
+// changes, the plain window when there is no tray, where the popup goes, and
+// the start at login.
 
+#include "app/loginitem.h"
 #include "app/panelwindow.h"
 #include "app/velmoratimeapp.h"
 #include "modelfixture.h"
 #include "ui/menu.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
@@ -27,6 +36,17 @@ QImage iconImage(const QIcon &icon, int size = 32) {
     return icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
+QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
 } // namespace
 
 class TestTray : public QObject {
@@ -36,6 +56,9 @@ private Q_SLOTS:
     void symbolsDraw();
     void iconFollowsTheTimer();
     void withoutTrayThePanelIsAWindow();
+    void startAtLogin();
+    void autostartCommand_data();
+    void autostartCommand();
     void panelPosition_data();
     void panelPosition();
 };
@@ -113,7 +136,12 @@ void TestTray::withoutTrayThePanelIsAWindow() {
     QCOMPARE(window->windowType(), Qt::Window);
     QVERIFY(!(window->windowFlags() & Qt::FramelessWindowHint));
     QCOMPARE(window->windowTitle(), u"velmora Zeit"_s);
-    QCOMPARE(window->size(), app.menu()->sizeHint());
+    // Its menu bar offers what the tray menu would.
+    const QMenuBar *menuBar = window->findChild<QMenuBar *>();
+    QVERIFY(menuBar && menuBar->isVisible());
+    QVERIFY(app.windowMenu()->actions().contains(app.startAtLoginAction()));
+    QCOMPARE(window->size(), app.menu()->sizeHint() + QSize(0, menuBar->height()));
+    QCOMPARE(app.menu()->geometry().top(), menuBar->geometry().bottom() + 1);
 
     // The window is the whole app: it does not hide, and closing it quits.
     app.togglePanel();
@@ -122,6 +150,104 @@ void TestTray::withoutTrayThePanelIsAWindow() {
     QSignalSpy closing(window, &PanelWindow::closeRequested);
     window->close();
     QCOMPARE(closing.size(), 1);
+}
+
+void TestTray::startAtLogin() {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString entry = config.filePath(u"autostart/de.velmora.zeit.desktop"_s);
+    QCOMPARE(XdgAutostart::entryPath(), entry);
+    ModelFixture fixture;
+    VelmoraTimeApp app(fixture.newModel(), quietOptions(0ms));
+    QTRY_VERIFY(app.isReady());
+    QAction *toggle = app.startAtLoginAction();
+    QVERIFY(toggle->isCheckable() && toggle->isVisible() && !toggle->isChecked());
+    QCOMPARE(toggle->text(), u"Beim Anmelden starten"_s);
+    // The check mark is read afresh whenever the menu opens.
+    const auto menuShowsChecked = [&app, toggle] {
+        app.windowMenu()->popup(QPoint(0, 0));
+        app.windowMenu()->hide();
+        return toggle->isChecked();
+    };
+
+    toggle->trigger();
+    QVERIFY(toggle->isChecked());
+    const QByteArray written = readAll(entry);
+    QVERIFY2(written.contains("\nExec=") && written.contains(" --hidden\n") &&
+                 written.contains("\nX-GNOME-Autostart-enabled=true\n"),
+             written.constData());
+    toggle->trigger();
+    QVERIFY(!toggle->isChecked() && !QFile::exists(entry));
+
+    // Switched on, then removed or switched off elsewhere.
+    toggle->trigger();
+    QVERIFY(QFile::remove(entry));
+    QVERIFY(!menuShowsChecked());
+    QVERIFY(writeFile(entry, written));
+    QVERIFY(menuShowsChecked());
+    QVERIFY(writeFile(entry, written + "Hidden=true\n"));
+    QVERIFY(!menuShowsChecked());
+    toggle->trigger(); // on again: the entry is written afresh
+    QVERIFY(menuShowsChecked());
+    QCOMPARE(readAll(entry), written);
+
+    // A folder that cannot be made: the mark stays off and a German message
+    // says what failed.
+    QVERIFY(QDir(config.filePath(u"autostart"_s)).removeRecursively());
+    QVERIFY(writeFile(config.filePath(u"autostart"_s), "not a folder"));
+    QVERIFY(!menuShowsChecked());
+    toggle->trigger();
+    QVERIFY(!toggle->isChecked());
+    const auto messageBox = []() -> QMessageBox * {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                return box;
+        }
+        return nullptr;
+    };
+    QTRY_VERIFY(messageBox());
+    QMessageBox *box = messageBox();
+    QVERIFY2(
+        box->text().startsWith(u"Der Start beim Anmelden ließ sich nicht einrichten: "_s + entry),
+        qPrintable(box->text()));
+    box->close();
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+void TestTray::autostartCommand_data() {
+    QTest::addColumn<QString>("program"); // inside a temporary folder
+    QTest::addColumn<QString>("exec");    // %1: that folder
+
+    // An installed app is found on PATH by its name, which survives moves
+    // between /usr/bin and /usr/local/bin; a build runs from where it is.
+    QTest::newRow("installed") << u"bin/velmora-time"_s << u"velmora-time --hidden"_s;
+    QTest::newRow("build tree") << u"build/velmora-time"_s << u"%1/build/velmora-time --hidden"_s;
+    QTest::newRow("space in the path")
+        << u"my build/velmora-time"_s << u"\"%1/my build/velmora-time\" --hidden"_s;
+    QTest::newRow("characters to escape")
+        << u"100%$/velmora-time"_s << u"\"%1/100%%\\\\$/velmora-time\" --hidden"_s;
+}
+
+void TestTray::autostartCommand() {
+    QFETCH(QString, program);
+    QFETCH(QString, exec);
+    QTemporaryDir dir;
+    for (const QString &path : {u"bin/velmora-time"_s, program}) {
+        QVERIFY(writeFile(dir.filePath(path), "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(dir.filePath(path), QFile::ReadOwner | QFile::ExeOwner));
+    }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"config"_s)));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir.filePath(u"bin"_s)) + ':' + path);
+
+    XdgAutostart item(dir.filePath(program));
+    QCOMPARE(item.setEnabled(true), QString());
+    QVERIFY(item.isEnabled());
+    const QByteArray entry = readAll(XdgAutostart::entryPath());
+    const QByteArray line = "\nExec=" + exec.arg(dir.path()).toUtf8() + '\n';
+    QVERIFY2(entry.contains(line), entry.constData());
+    qputenv("PATH", path);
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void TestTray::panelPosition_data() {
@@ -139,6 +265,13 @@ void TestTray::panelPosition_data() {
         << QRect(1800, 4, 24, 24) << belowBar << QPoint(1920 - 340, 32);
     QTest::newRow("second screen") << QRect(1920 + 700, 1050, 24, 24) << QRect(1920, 0, 1280, 1080)
                                    << QPoint(1920 + 711 - 170, 1050 - 4 - 400);
+    // StatusNotifier trays: at the pointer, the same way.
+    QTest::newRow("pointer in a top bar: below it")
+        << QRect(900, 12, 1, 1) << belowBar << QPoint(900 - 170, 32);
+    QTest::newRow("pointer at the bottom left: above it, on the screen")
+        << QRect(15, 1070, 1, 1) << full << QPoint(0, 1070 - 4 - 400);
+    QTest::newRow("pointer near the right edge, upper half")
+        << QRect(1915, 500, 1, 1) << full << QPoint(1920 - 340, 500 + 1 + 4);
     QTest::newRow("unknown: top-right corner")
         << QRect() << belowBar << QPoint(1920 - 340 - 8, 32 + 8);
     QTest::newRow("screen lower than the panel")

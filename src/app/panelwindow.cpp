@@ -1,8 +1,10 @@
 #include "app/panelwindow.h"
 
 #include <QCloseEvent>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 
@@ -26,6 +28,13 @@ QRect availableFor(const QRect &anchor) {
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect();
+}
+
+// Wayland tells a client nothing about the pointer outside its own windows,
+// nor lets it place a window; offscreen has no pointer.
+bool pointerKnown() {
+    const QString platform = QGuiApplication::platformName();
+    return !platform.startsWith(QLatin1String("wayland")) && platform != QLatin1String("offscreen");
 }
 
 } // namespace
@@ -57,10 +66,33 @@ void PanelWindow::setContent(QWidget *content) {
     m_content = content;
     // No layout: the panel's size hint is the window's, taken as it is.
     m_content->setParent(this);
-    m_content->move(0, 0);
+    layOut();
     m_content->installEventFilter(this);
     if (isVisible())
         m_content->show();
+}
+
+void PanelWindow::setWindowMenu(QMenu *menu) {
+    Q_ASSERT(!m_menuBar && menu);
+    m_menuBar = new QMenuBar(this);
+    // In the window itself: a global menu would put it out of sight.
+    m_menuBar->setNativeMenuBar(false);
+    m_menuBar->addMenu(menu);
+    m_menuBar->setVisible(m_mode == Mode::Window);
+    fitToContent();
+    layOut();
+}
+
+void PanelWindow::layOut() {
+    const int top = contentTop();
+    if (m_menuBar && top > 0)
+        m_menuBar->setGeometry(0, 0, width(), top);
+    if (m_content)
+        m_content->setGeometry(rect().adjusted(0, top, 0, 0));
+}
+
+int PanelWindow::contentTop() const {
+    return m_menuBar && m_mode == Mode::Window ? m_menuBar->sizeHint().height() : 0;
 }
 
 void PanelWindow::setMode(Mode mode) {
@@ -70,12 +102,18 @@ void PanelWindow::setMode(Mode mode) {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     else
         setWindowFlags(Qt::Window);
+    if (m_menuBar)
+        m_menuBar->setVisible(mode == Mode::Window);
+    fitToContent();
+    layOut();
     if (wasVisible)
         show();
 }
 
 void PanelWindow::popUp(const QRect &anchor) {
-    m_anchor = anchor;
+    // Where the icon's place is unknown (StatusNotifier trays), the click on
+    // it was where the pointer is now.
+    m_anchor = anchor.isEmpty() && pointerKnown() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
     fitToContent();
     place();
     show();
@@ -98,6 +136,9 @@ bool PanelWindow::justClosedByFocusLoss() const {
 }
 
 void PanelWindow::place() {
+    // Without icon or pointer on Wayland, the compositor places the window.
+    if (m_anchor.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
     move(panelPosition(m_anchor, size(), availableFor(m_anchor)));
 }
 
@@ -109,17 +150,17 @@ void PanelWindow::fitToContent() {
 }
 
 QSize PanelWindow::sizeHint() const {
-    return m_content ? m_content->sizeHint() : QWidget::sizeHint();
+    return m_content ? m_content->sizeHint() + QSize(0, contentTop()) : QWidget::sizeHint();
 }
 
 QSize PanelWindow::minimumSizeHint() const {
-    return m_content ? m_content->minimumSizeHint() : QWidget::minimumSizeHint();
+    return m_content ? m_content->minimumSizeHint() + QSize(0, contentTop())
+                     : QWidget::minimumSizeHint();
 }
 
 void PanelWindow::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
-    if (m_content)
-        m_content->setGeometry(rect());
+    layOut();
     // Above the icon the panel grows upwards, so it moves with its size.
     // The layout may resize the window itself, so this is the one place.
     if (m_mode == Mode::Popup && isVisible())

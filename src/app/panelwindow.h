@@ -8,11 +8,15 @@
 #include <QRect>
 #include <QWidget>
 
-// Where a panel of `size` goes for a tray icon at `anchor`, inside
-// `available`: above the icon when the icon is in the lower half, below it
-// otherwise, centred on it and pushed fully onto the screen. An empty anchor
-// (geometry unknown) gives the top-right corner.
+// Where a panel of `size` goes for a tray icon at `anchor` (or a 1 x 1 rect at
+// the pointer where the icon's place is unknown), inside `available`: above
+// the anchor when it is in the lower half, below it otherwise, centred on it
+// and pushed fully onto the screen. An empty anchor (neither known) gives the
+// top-right corner.
 QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &available);
+
+class QMenu;
+class QMenuBar;
 
 class PanelWindow : public QWidget {
     Q_OBJECT
@@ -28,12 +32,16 @@ public:
     QWidget *content() const { return m_content; }
     // Once only; the window keeps it for good.
     void setContent(QWidget *content);
+    // A menu shown in a menu bar above the panel in window mode, where no
+    // tray icon offers it. Once only; the caller keeps `menu`.
+    void setWindowMenu(QMenu *menu);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // Popup mode: shows the panel beside `anchor` (the tray icon's geometry,
-    // may be empty) and gives it the focus.
+    // Popup mode: shows the panel beside `anchor` (the tray icon's geometry;
+    // empty: at the pointer, or on Wayland where the compositor puts it) and
+    // gives it the focus.
     void popUp(const QRect &anchor);
     // Window mode: shows, restores and raises the window.
     void present();
@@ -60,8 +68,12 @@ protected:
 
 private:
     void place();
+    // Window mode: the menu bar's height above the content.
+    int contentTop() const;
+    void layOut();
 
     QWidget *m_content = nullptr;
+    QMenuBar *m_menuBar = nullptr;
     Mode m_mode = Mode::Popup;
     QRect m_anchor;
     QElapsedTimer m_focusLossClose;

@@ -1,6 +1,8 @@
 #include "app/velmoratimeapp.h"
 
+#include "app/loginitem.h"
 #include "app/panelwindow.h"
+#include "app/traywatch.h"
 #include "app/updater.h"
 #include "model/model.h"
 #include "ui/menu.h"
@@ -8,6 +10,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -23,7 +26,6 @@ static void initResources() {
 namespace {
 
 constexpr auto refreshInterval = 15s;
-constexpr auto trayPollInterval = 150ms;
 
 } // namespace
 
@@ -56,10 +58,24 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     : QObject(parent)
     , m_options(std::move(options))
     , m_model(std::move(model))
-    , m_updater(std::make_unique<Updater>(m_options.appcastUrl)) {
+    , m_updater(std::make_unique<Updater>(m_options.appcastUrl))
+    , m_loginItem(LoginItem::create(m_options.program.isEmpty()
+                                        ? QCoreApplication::applicationFilePath()
+                                        : m_options.program)) {
     initResources();
 
+    m_startAtLogin = new QAction(QStringLiteral("Beim Anmelden starten"), this);
+    m_startAtLogin->setCheckable(true);
+    m_startAtLogin->setVisible(m_loginItem->isSupported());
+    connect(m_startAtLogin, &QAction::triggered, this, &VelmoraTimeApp::setStartAtLogin);
+    syncStartAtLogin();
+    m_windowMenu = std::make_unique<QMenu>(QStringLiteral("&Einstellungen"));
+    m_windowMenu->addAction(m_startAtLogin);
+    // The entry may have been removed elsewhere since the menu last showed.
+    connect(m_windowMenu.get(), &QMenu::aboutToShow, this, &VelmoraTimeApp::syncStartAtLogin);
+
     m_panel = std::make_unique<PanelWindow>();
+    m_panel->setWindowMenu(m_windowMenu.get());
     connect(m_panel.get(), &PanelWindow::closeRequested, this, [] { QCoreApplication::quit(); });
 
     m_iconName = trayIconName(m_model->state());
@@ -78,13 +94,17 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
         m_firstUpdateCheck.start();
     }
 
-    // Qt picks the tray protocol at its first use, so nothing touches the
-    // tray until one is there; the event loop runs meanwhile.
-    m_trayWaited.start();
-    m_trayPoll.setInterval(trayPollInterval);
-    connect(&m_trayPoll, &QTimer::timeout, this, &VelmoraTimeApp::pollForTray);
-    m_trayPoll.start();
-    QMetaObject::invokeMethod(this, &VelmoraTimeApp::pollForTray, Qt::QueuedConnection);
+    // Nothing touches QSystemTrayIcon until a tray is there (see TrayWatch).
+    // Until then, and for a while after one went away, we wait for it; only
+    // then does the plain window show.
+    m_trayWatch = new TrayWatch(this);
+    connect(m_trayWatch, &TrayWatch::availabilityChanged, this,
+            &VelmoraTimeApp::trayAvailabilityChanged);
+    m_trayWait.setSingleShot(true);
+    connect(&m_trayWait, &QTimer::timeout, this, &VelmoraTimeApp::useWindow);
+    m_trayWait.start(m_options.trayWait);
+    if (m_trayWatch->isAvailable())
+        QMetaObject::invokeMethod(this, &VelmoraTimeApp::useTray, Qt::QueuedConnection);
 }
 
 VelmoraTimeApp::~VelmoraTimeApp() = default;
@@ -101,50 +121,100 @@ Menu *VelmoraTimeApp::menu() {
     return m_menu;
 }
 
-void VelmoraTimeApp::pollForTray() {
-    if (m_ready)
-        return;
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+void VelmoraTimeApp::trayAvailabilityChanged(bool available) {
+    if (available) {
         useTray();
-    else if (m_trayWaited.elapsed() >= m_options.trayWait.count())
-        useWindow();
+    } else if (m_inTray) {
+        // A shell restarting comes back within seconds: no window meanwhile.
+        qCDebug(lcTray) << "tray gone; waiting for it to return";
+        m_trayWait.start(m_options.trayReturnWait);
+    }
 }
 
 void VelmoraTimeApp::useTray() {
-    m_trayPoll.stop();
-    m_trayMenu = std::make_unique<QMenu>();
-    connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
-            &VelmoraTimeApp::showPanel);
-    connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
-            [] { QCoreApplication::quit(); });
+    if (m_inTray && m_ready)
+        return;
+    if (!m_tray) {
+        // Asked right before Qt asks the same, so we know which way it goes.
+        const TrayWatch::Protocol protocol = m_trayWatch->protocolQtWouldPick();
+        if (protocol == TrayWatch::Protocol::None)
+            return; // gone again already
+        qCDebug(lcTray) << "tray icon over"
+                        << (protocol == TrayWatch::Protocol::XEmbed ? "XEmbed" : "StatusNotifier");
+        m_trayMenu = std::make_unique<QMenu>();
+        connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
+                &VelmoraTimeApp::showPanel);
+        m_trayMenu->addAction(m_startAtLogin);
+        m_trayMenu->addSeparator();
+        connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
+                [] { QCoreApplication::quit(); });
+        connect(m_trayMenu.get(), &QMenu::aboutToShow, this, &VelmoraTimeApp::syncStartAtLogin);
 
-    m_tray = std::make_unique<QSystemTrayIcon>();
-    m_tray->setIcon(symbolIcon(m_iconName));
-    m_tray->setToolTip(QStringLiteral("velmora Zeit"));
-    m_tray->setContextMenu(m_trayMenu.get());
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // A quick second click arrives as a double click; it closes
-                // the panel the first one opened.
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    togglePanel();
-            });
-    m_tray->show();
-
+        m_tray = std::make_unique<QSystemTrayIcon>();
+        m_tray->setIcon(symbolIcon(m_iconName));
+        m_tray->setToolTip(QStringLiteral("velmora Zeit"));
+        m_tray->setContextMenu(m_trayMenu.get());
+        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    // A quick second click arrives as a double click; it
+                    // closes the panel the first one opened.
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick)
+                        togglePanel();
+                    else if (reason == QSystemTrayIcon::Context)
+                        syncStartAtLogin();
+                });
+        m_tray->show();
+        m_trayWatch->commit(protocol);
+        if (!m_trayWatch->isAvailable())
+            return; // the committed kind went away meanwhile; we wait on
+    }
+    qCDebug(lcTray) << "panel beside the tray icon";
+    m_trayWait.stop();
+    m_inTray = true;
+    // The plain window goes; what was typed lives in the model and the same
+    // panel shows it again beside the icon.
+    m_panel->hide();
     m_panel->setMode(PanelWindow::Mode::Popup);
+    setReady();
+}
+
+void VelmoraTimeApp::useWindow() {
+    qCDebug(lcTray) << "no tray: the panel is a window";
+    m_trayWait.stop();
+    const bool wasInTray = m_inTray;
+    m_inTray = false;
+    if (wasInTray || !m_ready) {
+        m_panel->hide();
+        m_panel->setMode(PanelWindow::Mode::Window);
+        menu();
+        m_panel->present();
+    }
+    setReady();
+}
+
+void VelmoraTimeApp::setReady() {
+    if (m_ready)
+        return;
     m_ready = true;
     Q_EMIT ready();
     if (m_showWhenReady)
         showPanel();
 }
 
-void VelmoraTimeApp::useWindow() {
-    m_trayPoll.stop();
-    m_panel->setMode(PanelWindow::Mode::Window);
-    m_ready = true;
-    menu();
-    m_panel->present();
-    Q_EMIT ready();
+void VelmoraTimeApp::syncStartAtLogin() {
+    m_startAtLogin->setChecked(m_loginItem->isEnabled());
+}
+
+void VelmoraTimeApp::setStartAtLogin(bool enabled) {
+    const QString failure = m_loginItem->setEnabled(enabled);
+    syncStartAtLogin();
+    if (failure.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("velmora Zeit"), failure,
+                                QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void VelmoraTimeApp::updateIcon() {
@@ -166,7 +236,7 @@ void VelmoraTimeApp::showPanel() {
         return;
     }
     menu();
-    if (m_tray)
+    if (m_inTray)
         m_panel->popUp(m_tray->geometry());
     else
         m_panel->present();
@@ -174,7 +244,7 @@ void VelmoraTimeApp::showPanel() {
 
 void VelmoraTimeApp::hidePanel() {
     // Without a tray the window is the whole app; it stays.
-    if (m_tray)
+    if (m_inTray)
         m_panel->hide();
 }
 

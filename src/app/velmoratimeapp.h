@@ -1,11 +1,11 @@
 #pragma once
 // The application: the one Model and Updater of the process, the tray icon
 // whose symbol shows whether a timer runs, and the window holding the panel.
-// Without a tray the panel is an ordinary window.
+// While there is no tray the panel is an ordinary window; a tray that comes
+// later takes over, and one that goes away for good hands back.
 
 #include "client/records.h"
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QTimer>
@@ -14,11 +14,14 @@
 #include <memory>
 #include <optional>
 
+class LoginItem;
 class Menu;
 class Model;
 class PanelWindow;
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class TrayWatch;
 class Updater;
 
 // The tray symbol for a loaded state: "record.circle.fill" while a timer
@@ -30,6 +33,11 @@ QIcon symbolIcon(const QString &name);
 struct AppOptions {
     // How long to wait at start-up for a tray before showing a plain window.
     std::chrono::milliseconds trayWait{3000};
+    // How long a tray may be gone (a desktop shell restarting) before the
+    // plain window stands in for it.
+    std::chrono::milliseconds trayReturnWait{10000};
+    // What the entry for the start at login runs (empty: this program).
+    QString program;
     // Where the update checker reads the feed.
     QUrl appcastUrl = QUrl(QStringLiteral(VELMORA_APPCAST_URL));
     // Whether the update checker starts its own checks (the first after
@@ -60,13 +68,19 @@ public:
     // The window holding the panel, a popup beside the tray icon or, without
     // a tray, an ordinary window titled "velmora Zeit".
     PanelWindow *panelWindow() const { return m_panel.get(); }
-    // Null until a tray was found, and for good when none was.
+    // Null until a tray was first found; then kept, also while the tray is
+    // gone, so that Qt can put it back when the tray returns.
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
+    // The window's menu bar menu: what the tray menu offers besides the panel.
+    QMenu *windowMenu() const { return m_windowMenu.get(); }
+    // "Beim Anmelden starten", checked while the entry exists.
+    QAction *startAtLoginAction() const { return m_startAtLogin; }
 
-    // Whether the wait for a tray is over, and how it ended.
+    // Whether the wait for a tray is over, and whether the panel now lives
+    // beside a tray icon (else in a plain window).
     bool isReady() const { return m_ready; }
-    bool hasTray() const { return m_tray != nullptr; }
+    bool hasTray() const { return m_ready && m_inTray; }
     // The symbol shown now (tray icon, or the window's icon without a tray).
     const QString &iconName() const { return m_iconName; }
 
@@ -84,23 +98,31 @@ Q_SIGNALS:
     void iconNameChanged(const QString &name);
 
 private:
-    void pollForTray();
+    void trayAvailabilityChanged(bool available);
     void useTray();
     void useWindow();
+    void setReady();
     void updateIcon();
+    void syncStartAtLogin();
+    void setStartAtLogin(bool enabled);
 
     AppOptions m_options;
     std::unique_ptr<Model> m_model;
     std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<LoginItem> m_loginItem;
+    QAction *m_startAtLogin;
+    std::unique_ptr<QMenu> m_windowMenu;
+    std::unique_ptr<QMenu> m_trayMenu;
     Menu *m_menu = nullptr; // owned by the panel window once made
     std::unique_ptr<PanelWindow> m_panel;
-    std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
-    QTimer m_trayPoll;
-    QElapsedTimer m_trayWaited;
+    TrayWatch *m_trayWatch;
+    // Runs while we wait for a tray: at start-up, or after it went away.
+    QTimer m_trayWait;
     QTimer m_refresh;
     QTimer m_firstUpdateCheck;
     QString m_iconName;
     bool m_ready = false;
+    bool m_inTray = false;
     bool m_showWhenReady = false;
 };

@@ -33,7 +33,7 @@ QByteArray XSession::firstLine(QProcess &process) {
     return printed.trimmed();
 }
 
-bool XSession::start(const QString &dir, QString *why) {
+bool XSession::start(const QString &dir, QString *why, bool trayHost) {
     // Without a display number Xvfb takes the first free one and writes it
     // to -displayfd once it accepts clients.
     m_xvfb.start(QStringLiteral("Xvfb"), words("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp"));
@@ -71,6 +71,15 @@ bool XSession::start(const QString &dir, QString *why) {
         },
         timeoutMs);
 
+    if (!keyring) {
+        *why = QStringLiteral("no keyring on the private bus (%1)")
+                   .arg(QString::fromLocal8Bit(m_keyring.readAll()));
+        return false;
+    }
+    return !trayHost || startTrayHost(why);
+}
+
+bool XSession::startTrayHost(QString *why) {
     // Its visible window is where icons are embedded.
     m_trayer.setProcessEnvironment(environment());
     m_trayer.setProcessChannelMode(QProcess::MergedChannels);
@@ -82,13 +91,14 @@ bool XSession::start(const QString &dir, QString *why) {
             return !m_trayArea.isEmpty();
         },
         timeoutMs);
-    if (!keyring || !tray) {
-        *why = QStringLiteral("no keyring on the private bus (%1) or no trayer window (%2)")
-                   .arg(QString::fromLocal8Bit(m_keyring.readAll()),
-                        QString::fromLocal8Bit(m_trayer.readAll()));
-        return false;
-    }
-    return true;
+    if (!tray)
+        *why =
+            QStringLiteral("no trayer window (%1)").arg(QString::fromLocal8Bit(m_trayer.readAll()));
+    return tray;
+}
+
+void XSession::stopTrayHost() {
+    stopProcess(m_trayer);
 }
 
 void XSession::stop() {

@@ -15,9 +15,13 @@ public:
     ~XSession() { stop(); }
 
     // `dir`: an empty folder for the keyring's files. On failure `why` says
-    // what went wrong.
-    bool start(const QString &dir, QString *why);
+    // what went wrong. Without `trayHost`, the desktop has no tray until
+    // startTrayHost().
+    bool start(const QString &dir, QString *why, bool trayHost = true);
     void stop();
+    // The tray host coming up late, or going away (as a crashing shell does).
+    bool startTrayHost(QString *why);
+    void stopTrayHost();
 
     QRect screen() const { return {0, 0, 1280, 800}; }
     QRect trayArea() const { return m_trayArea; }

@@ -1,0 +1,161 @@
+#include "app/traywatch.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+
+#if VELMORA_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
+#include <chrono>
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+
+Q_LOGGING_CATEGORY(lcTray, "velmora.tray", QtWarningMsg)
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+// X trays announce themselves with a message that only clients listening on
+// the root window see; a selection query is cheap, so we ask now and then.
+constexpr auto xembedPollWithoutTray = 500ms;
+constexpr auto xembedPollWithTray = 2s;
+
+QDBusMessage hostQuery() {
+    return QDBusMessage::createMethodCall(watcherService, watcherPath,
+                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("Get"))
+           << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+}
+
+bool hostRegistered(const QDBusMessage &reply) {
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
+
+} // namespace
+
+TrayWatch::TrayWatch(QObject *parent)
+    : QObject(parent) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        m_watcher = new QDBusServiceWatcher(watcherService, bus,
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                &TrayWatch::askStatusNotifierHost);
+        // A watcher may come up before its host registers with it.
+        for (const char *signal :
+             {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+            bus.connect(watcherService, watcherPath, watcherService, QString::fromLatin1(signal),
+                        this, SLOT(askStatusNotifierHost()));
+        askStatusNotifierHost();
+    }
+
+#if VELMORA_HAVE_XCB
+    // Only on the xcb platform (offscreen also answers as an X11 application).
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && x11 && x11->connection()) {
+        // The screen number as the X connection took it from DISPLAY.
+        const QByteArray display = qgetenv("DISPLAY");
+        const int dot = display.lastIndexOf('.');
+        const int colon = display.lastIndexOf(':');
+        const QByteArray screen = dot > colon ? display.mid(dot + 1) : QByteArray("0");
+        const QByteArray name = "_NET_SYSTEM_TRAY_S" + screen;
+        m_xcb = x11->connection();
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+            m_xcb, xcb_intern_atom(m_xcb, false, name.size(), name.constData()), nullptr);
+        m_selection = atom ? atom->atom : 0;
+        std::free(atom);
+    }
+#endif
+    if (m_selection) {
+        m_xembed = xembedTrayPresent();
+        m_available = m_xembed;
+        connect(&m_xembedPoll, &QTimer::timeout, this, &TrayWatch::pollXEmbed);
+        m_xembedPoll.start(m_xembed ? xembedPollWithTray : xembedPollWithoutTray);
+    }
+}
+
+TrayWatch::~TrayWatch() = default;
+
+bool TrayWatch::xembedTrayPresent() const {
+#if VELMORA_HAVE_XCB
+    if (!m_selection)
+        return false;
+    xcb_get_selection_owner_reply_t *reply =
+        xcb_get_selection_owner_reply(m_xcb, xcb_get_selection_owner(m_xcb, m_selection), nullptr);
+    const bool owned = reply && reply->owner != XCB_NONE;
+    std::free(reply);
+    return owned;
+#else
+    return false;
+#endif
+}
+
+void TrayWatch::askStatusNotifierHost() {
+    auto *call =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(hostQuery()), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        update(hostRegistered(call->reply()), m_xembed);
+    });
+}
+
+void TrayWatch::pollXEmbed() {
+    update(m_statusNotifier, xembedTrayPresent());
+}
+
+TrayWatch::Protocol TrayWatch::protocolQtWouldPick() const {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && hostRegistered(bus.call(hostQuery())))
+        return Protocol::StatusNotifier;
+    // Qt embeds over X only on the xcb platform.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && xembedTrayPresent())
+        return Protocol::XEmbed;
+    return Protocol::None;
+}
+
+void TrayWatch::commit(Protocol protocol) {
+    m_committed = protocol;
+    if (protocol == Protocol::StatusNotifier)
+        m_xembedPoll.stop();
+    update(m_statusNotifier, m_xembed);
+}
+
+bool TrayWatch::isAvailable() const {
+    return m_available;
+}
+
+void TrayWatch::update(bool statusNotifier, bool xembed) {
+    if (statusNotifier != m_statusNotifier || xembed != m_xembed)
+        qCDebug(lcTray) << "tray hosts: StatusNotifier" << statusNotifier << "XEmbed" << xembed;
+    m_statusNotifier = statusNotifier;
+    m_xembed = xembed;
+    if (m_xembedPoll.isActive())
+        m_xembedPoll.setInterval(xembed ? xembedPollWithTray : xembedPollWithoutTray);
+    bool available = false;
+    switch (m_committed) {
+    case Protocol::None:
+        available = statusNotifier || xembed;
+        break;
+    case Protocol::StatusNotifier:
+        available = statusNotifier;
+        break;
+    case Protocol::XEmbed:
+        available = xembed;
+        break;
+    }
+    if (available == m_available)
+        return;
+    m_available = available;
+    Q_EMIT availabilityChanged(available);
+}

@@ -1,0 +1,215 @@
+// The real velmora-time on a private desktop whose tray comes late, goes
+// away and comes back, and on a StatusNotifier tray where the icon's place is
+// unknown and the panel opens at the pointer.
+
+#include "xsession.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int timeoutMs = 30000;
+
+} // namespace
+
+// Enough of a StatusNotifierWatcher with a registered host for Qt to show its
+// icon over D-Bus; the test plays the host and clicks the icon itself.
+class SniWatcher : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+public:
+    bool start(const QString &busAddress) {
+        m_bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(busAddress, u"velmora-test-watcher"_s));
+        return m_bus->registerObject(u"/StatusNotifierWatcher"_s, this,
+                                     QDBusConnection::ExportAllContents) &&
+               m_bus->registerService(u"org.kde.StatusNotifierWatcher"_s);
+    }
+    QDBusConnection &bus() { return *m_bus; }
+    bool isHostRegistered() const { return true; }
+    QStringList items() const { return m_items; }
+    int protocolVersion() const { return 0; }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString &service) {
+        m_items.append(service.startsWith(u'/') ? message().service() : service);
+    }
+    void RegisterStatusNotifierHost(const QString &) {}
+
+private:
+    std::unique_ptr<QDBusConnection> m_bus;
+    QStringList m_items;
+};
+
+class TestE2eTray : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void lateTrayHost_data();
+    void lateTrayHost();
+    void trayHostRestarts();
+    void panelAtThePointer_data();
+    void panelAtThePointer();
+
+private:
+    struct Look {
+        QRect icon, panel; // empty when not shown
+    };
+    Look look();
+    void startApp(const QStringList &arguments);
+
+    QTemporaryDir m_dir;
+    XSession m_x;
+    QProcessEnvironment m_environment;
+    QProcess m_app;
+    QString m_seen;
+};
+
+#define UNTIL(condition)                                                                           \
+    QVERIFY2(QTest::qWaitFor([&] { return [&](const Look &l) { return condition; }(look()); },     \
+                             timeoutMs),                                                           \
+             qPrintable(m_seen))
+
+void TestE2eTray::initTestCase() {
+    QString why;
+    QVERIFY2(m_x.start(m_dir.filePath(u"keyring"_s), &why, false), qPrintable(why));
+    m_environment = m_x.environment();
+    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        const QString path = m_dir.filePath(QString::fromLatin1(variable));
+        QVERIFY(QDir().mkpath(path));
+        m_environment.insert(QString::fromLatin1(variable), path);
+    }
+}
+
+void TestE2eTray::cleanup() {
+    m_app.terminate();
+    if (!m_app.waitForFinished(10000))
+        m_app.kill();
+    m_app.waitForFinished(5000);
+    m_x.stopTrayHost();
+}
+
+void TestE2eTray::startApp(const QStringList &arguments) {
+    m_app.setProcessEnvironment(m_environment);
+    m_app.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_app.start(QStringLiteral(VELMORA_APP_BINARY), arguments);
+    QVERIFY(m_app.waitForStarted(timeoutMs));
+}
+
+TestE2eTray::Look TestE2eTray::look() {
+    Look l;
+    for (const QRect &window : m_x.windows(u"VelmoraTime"_s)) {
+        if (m_x.trayArea().contains(window))
+            l.icon = window;
+        else if (window.width() >= 200 && window.height() >= 150) // not a menu
+            l.panel = window;
+    }
+    m_seen.clear();
+    QDebug(&m_seen) << "icon" << l.icon << "panel" << l.panel;
+    return l;
+}
+
+void TestE2eTray::lateTrayHost_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("trayAfterMs");
+    QTest::addColumn<bool>("windowMeanwhile");
+
+    // Started by hand, the app shows its window after a short wait; started
+    // at login it waits longer, and no window ever shows.
+    QTest::newRow("by hand, tray after 5 s") << QStringList() << 5000 << true;
+    QTest::newRow("at login, tray after 20 s") << QStringList{u"--hidden"_s} << 20000 << false;
+}
+
+void TestE2eTray::lateTrayHost() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, trayAfterMs);
+    QFETCH(bool, windowMeanwhile);
+
+    QElapsedTimer since;
+    since.start();
+    startApp(arguments);
+    bool windowSeen = false;
+    while (!since.hasExpired(trayAfterMs)) {
+        windowSeen = windowSeen || !look().panel.isEmpty();
+        QTest::qWait(250);
+    }
+    QCOMPARE(windowSeen, windowMeanwhile);
+    if (windowMeanwhile)
+        QVERIFY2(!look().panel.isEmpty(), qPrintable(m_seen)); // and it stayed
+
+    QString why;
+    QVERIFY2(m_x.startTrayHost(&why), qPrintable(why));
+    // The icon takes over; the window goes.
+    UNTIL(!l.icon.isEmpty() && l.panel.isEmpty());
+}
+
+void TestE2eTray::trayHostRestarts() {
+    QString why;
+    QVERIFY2(m_x.startTrayHost(&why), qPrintable(why));
+    startApp({});
+    UNTIL(!l.icon.isEmpty());
+
+    // A shell that crashes and comes back: no window meanwhile, and the
+    // icon back in the new tray, where a click opens the panel above it.
+    m_x.stopTrayHost();
+    UNTIL(l.icon.isEmpty() && l.panel.isEmpty());
+    QVERIFY2(m_x.startTrayHost(&why), qPrintable(why));
+    UNTIL(!l.icon.isEmpty() && l.panel.isEmpty());
+    const QRect icon = look().icon;
+    m_x.click(icon.center());
+    UNTIL(!l.panel.isEmpty() && l.panel.bottom() < icon.top());
+}
+
+void TestE2eTray::panelAtThePointer_data() {
+    QTest::addColumn<QPoint>("pointer");
+    QTest::addColumn<bool>("above");
+
+    QTest::newRow("top bar: below the pointer") << QPoint(700, 12) << false;
+    QTest::newRow("bottom left: above it, kept on the screen") << QPoint(15, 790) << true;
+}
+
+void TestE2eTray::panelAtThePointer() {
+    QFETCH(QPoint, pointer);
+    QFETCH(bool, above);
+
+    SniWatcher watcher;
+    QVERIFY(watcher.start(m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s)));
+    startApp({});
+    // The icon goes to the watcher; no window shows.
+    QTRY_VERIFY_WITH_TIMEOUT(!watcher.items().isEmpty(), timeoutMs);
+    QVERIFY2(look().panel.isEmpty(), qPrintable(m_seen));
+
+    // The host's click on the icon, with the pointer where it was.
+    m_x.xdotool({u"mousemove"_s, QString::number(pointer.x()), QString::number(pointer.y())});
+    QDBusMessage activate =
+        QDBusMessage::createMethodCall(watcher.items().constFirst(), u"/StatusNotifierItem"_s,
+                                       u"org.kde.StatusNotifierItem"_s, u"Activate"_s);
+    activate << pointer.x() << pointer.y();
+    QCOMPARE(watcher.bus().call(activate).type(), QDBusMessage::ReplyMessage);
+
+    UNTIL(!l.panel.isEmpty());
+    const QRect panel = look().panel;
+    const int gap = above ? pointer.y() - panel.bottom() : panel.top() - pointer.y();
+    QVERIFY2(m_x.screen().contains(panel) && gap > 0 && gap <= 12, qPrintable(m_seen));
+    QVERIFY2(panel.left() <= pointer.x() && pointer.x() <= panel.right(), qPrintable(m_seen));
+    if (!qEnvironmentVariableIsEmpty("VELMORA_SHOTS"))
+        m_x.grabScreen().save(qEnvironmentVariable("VELMORA_SHOTS") + QTest::currentDataTag() +
+                              u".png"_s);
+}
+
+QTEST_GUILESS_MAIN(TestE2eTray)
+#include "tst_e2e_tray.moc"
