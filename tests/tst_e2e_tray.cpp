@@ -163,8 +163,8 @@ void TestE2eTray::trayHostRestarts() {
     startApp({});
     UNTIL(!l.icon.isEmpty());
 
-    // A shell that crashes and comes back: no window meanwhile, and the
-    // icon back in the new tray, where a click opens the panel above it.
+    // A shell that crashes and comes back at once: no window meanwhile, and
+    // the icon back in the new tray, where a click opens the panel above it.
     m_x.stopTrayHost();
     UNTIL(l.icon.isEmpty() && l.panel.isEmpty());
     QVERIFY2(m_x.startTrayHost(&why), qPrintable(why));
@@ -172,6 +172,15 @@ void TestE2eTray::trayHostRestarts() {
     const QRect icon = look().icon;
     m_x.click(icon.center());
     UNTIL(!l.panel.isEmpty() && l.panel.bottom() < icon.top());
+    m_x.xdotool({u"key"_s, u"Escape"_s});
+    UNTIL(l.panel.isEmpty());
+
+    // Gone for longer than a restart takes: the window stands in for the
+    // tray, and goes again when a tray returns.
+    m_x.stopTrayHost();
+    UNTIL(l.icon.isEmpty() && !l.panel.isEmpty());
+    QVERIFY2(m_x.startTrayHost(&why), qPrintable(why));
+    UNTIL(!l.icon.isEmpty() && l.panel.isEmpty());
 }
 
 void TestE2eTray::panelAtThePointer_data() {

@@ -122,7 +122,9 @@ Menu *VelmoraTimeApp::menu() {
 }
 
 void VelmoraTimeApp::trayAvailabilityChanged(bool available) {
-    if (available) {
+    if (available && m_inTray) {
+        m_trayWait.stop(); // back within the wait: as if never gone
+    } else if (available) {
         useTray();
     } else if (m_inTray) {
         // A shell restarting comes back within seconds: no window meanwhile.
@@ -132,8 +134,6 @@ void VelmoraTimeApp::trayAvailabilityChanged(bool available) {
 }
 
 void VelmoraTimeApp::useTray() {
-    if (m_inTray && m_ready)
-        return;
     if (!m_tray) {
         // Asked right before Qt asks the same, so we know which way it goes.
         const TrayWatch::Protocol protocol = m_trayWatch->protocolQtWouldPick();
