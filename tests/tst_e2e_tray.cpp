@@ -31,11 +31,17 @@ class SniWatcher : public QObject, protected QDBusContext {
 
 public:
     bool start(const QString &busAddress) {
+        m_items.clear();
         m_bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(busAddress, u"velmora-test-watcher"_s));
+            QDBusConnection::connectToBus(busAddress, connectionName));
         return m_bus->registerObject(u"/StatusNotifierWatcher"_s, this,
                                      QDBusConnection::ExportAllContents) &&
                m_bus->registerService(u"org.kde.StatusNotifierWatcher"_s);
+    }
+    // As the host's process ends: its name and items go with it.
+    void stop() {
+        m_bus.reset();
+        QDBusConnection::disconnectFromBus(connectionName);
     }
     QDBusConnection &bus() { return *m_bus; }
     bool isHostRegistered() const { return true; }
@@ -49,6 +55,7 @@ public Q_SLOTS:
     void RegisterStatusNotifierHost(const QString &) {}
 
 private:
+    const QString connectionName = u"velmora-test-watcher"_s;
     std::unique_ptr<QDBusConnection> m_bus;
     QStringList m_items;
 };
@@ -186,21 +193,33 @@ void TestE2eTray::trayHostRestarts() {
 void TestE2eTray::panelAtThePointer_data() {
     QTest::addColumn<QPoint>("pointer");
     QTest::addColumn<bool>("above");
+    QTest::addColumn<bool>("hostRestarts"); // before the click
 
-    QTest::newRow("top bar: below the pointer") << QPoint(700, 12) << false;
-    QTest::newRow("bottom left: above it, kept on the screen") << QPoint(15, 790) << true;
+    QTest::newRow("top bar: below the pointer") << QPoint(700, 12) << false << false;
+    QTest::newRow("bottom left: above it, on the screen, after the host restarted")
+        << QPoint(15, 790) << true << true;
 }
 
 void TestE2eTray::panelAtThePointer() {
     QFETCH(QPoint, pointer);
     QFETCH(bool, above);
+    QFETCH(bool, hostRestarts);
 
     SniWatcher watcher;
-    QVERIFY(watcher.start(m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s)));
+    const QString bus = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    QVERIFY(watcher.start(bus));
     startApp({});
     // The icon goes to the watcher; no window shows.
     QTRY_VERIFY_WITH_TIMEOUT(!watcher.items().isEmpty(), timeoutMs);
     QVERIFY2(look().panel.isEmpty(), qPrintable(m_seen));
+    if (hostRestarts) {
+        // The icon registers again with the new watcher, and no window shows.
+        watcher.stop();
+        QTest::qWait(500);
+        QVERIFY(watcher.start(bus));
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher.items().isEmpty(), timeoutMs);
+        QVERIFY2(look().panel.isEmpty(), qPrintable(m_seen));
+    }
 
     // The host's click on the icon, with the pointer where it was.
     m_x.xdotool({u"mousemove"_s, QString::number(pointer.x()), QString::number(pointer.y())});
