@@ -31,10 +31,13 @@ constexpr auto xembedPollWithoutTray = 500ms;
 constexpr auto xembedPollWithTray = 2s;
 
 QDBusMessage hostQuery() {
-    return QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                          QStringLiteral("Get"))
-           << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    QDBusMessage query = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    query << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    // Asking must not start a watcher the bus could activate.
+    query.setAutoStartService(false);
+    return query;
 }
 
 bool hostRegistered(const QDBusMessage &reply) {
