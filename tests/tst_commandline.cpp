@@ -58,6 +58,8 @@ void TestCommandLine::answers_data() {
                                 << u"Keine grafische Sitzung"_s << 0;
     QTest::newRow("second start") << QStringList() << true << true << 0 << QString() << QString()
                                   << 1;
+    QTest::newRow("second start, verbose")
+        << QStringList{u"--verbose"_s} << true << true << 0 << QString() << QString() << 1;
     QTest::newRow("second start at login")
         << QStringList{u"--hidden"_s} << true << true << 0 << QString() << QString() << 0;
 }

@@ -60,7 +60,11 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         QStringLiteral("hidden"),
         QStringLiteral("Startet, ohne das Fenster zu öffnen, und wartet länger auf den "
                        "Infobereich (für den Start beim Anmelden)."));
-    parser.addOptions({help, version, hidden});
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Schreibt ausführlich ins Protokoll (stderr), was die App tut; nie "
+                       "Passwörter, Tokens oder Einrichtungscodes."));
+    parser.addOptions({help, version, hidden, verbose});
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -86,6 +90,7 @@ CommandLine parseCommandLine(const QStringList &arguments) {
                                    .arg(parser.positionalArguments().constFirst()));
     } else {
         result.hidden = parser.isSet(hidden);
+        result.verbose = parser.isSet(verbose);
     }
     return result;
 }

@@ -9,6 +9,8 @@
 struct CommandLine {
     // Started at login: no panel, and a longer wait for the tray to come up.
     bool hidden = false;
+    // Every log category on, down to debug.
+    bool verbose = false;
     // Set when the program ends at once, with this exit code (help, version,
     // a mistake); what it had to say is printed already.
     std::optional<int> exitCode;

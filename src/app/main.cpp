@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/singleinstance.h"
 #include "app/velmoratimeapp.h"
+#include "client/logging.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -46,6 +47,8 @@ int main(int argc, char *argv[]) {
     }
     if (commandLine.exitCode)
         return *commandLine.exitCode;
+    if (commandLine.verbose)
+        enableVerboseLogging();
     if (displayMissing()) {
         std::fputs("velmora-time: Keine grafische Sitzung gefunden (DISPLAY und WAYLAND_DISPLAY "
                    "sind leer).\n",

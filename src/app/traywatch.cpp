@@ -1,5 +1,7 @@
 #include "app/traywatch.h"
 
+#include "client/logging.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -18,8 +20,6 @@
 #include <cstdlib>
 
 using namespace std::chrono_literals;
-
-Q_LOGGING_CATEGORY(lcTray, "velmora.tray", QtWarningMsg)
 
 namespace {
 

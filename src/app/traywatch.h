@@ -15,12 +15,9 @@
 // itself, and re-registers a D-Bus icon when the watcher comes back, but it
 // never moves an icon from one protocol to the other.
 
-#include <QLoggingCategory>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
-
-Q_DECLARE_LOGGING_CATEGORY(lcTray)
 
 class QDBusServiceWatcher;
 struct xcb_connection_t;

@@ -4,6 +4,7 @@
 #include "app/panelwindow.h"
 #include "app/traywatch.h"
 #include "app/updater.h"
+#include "client/logging.h"
 #include "model/model.h"
 #include "ui/menu.h"
 
