@@ -3,14 +3,11 @@
 #include "client/logging.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
-#include <QLoggingCategory>
 
 #if VELMORA_HAVE_XCB
 #include <xcb/xcb.h>
