@@ -1,5 +1,6 @@
 #include "app/singleinstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -97,6 +98,8 @@ void SingleInstance::acceptConnections() {
                 const QByteArray line = socket->readLine(maxCommandBytes).trimmed();
                 if (line == "show")
                     Q_EMIT showRequested();
+                else if (m_handler)
+                    respond(socket, line);
             }
             // Whoever sends more than a command is not one of us.
             if (socket->bytesAvailable() > maxCommandBytes)
@@ -110,4 +113,38 @@ void SingleInstance::acceptConnections() {
         });
         readCommands();
     }
+}
+
+QCoro::Task<> SingleInstance::respond(QPointer<QLocalSocket> socket, QByteArray command) {
+    const CommandAnswer answer = co_await m_handler(command);
+    // The asking process may have given up meanwhile.
+    if (!socket || socket->state() != QLocalSocket::ConnectedState)
+        co_return;
+    socket->write(QByteArray::number(answer.exitCode) + '\n' + answer.text);
+    socket->disconnectFromServer();
+}
+
+std::optional<CommandAnswer> SingleInstance::ask(const QString &name, const QByteArray &command,
+                                                 int timeoutMs) {
+    QLocalSocket socket;
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(connectTimeoutMs))
+        return std::nullopt;
+    socket.write(command + '\n');
+    if (!socket.waitForBytesWritten(connectTimeoutMs))
+        return std::nullopt;
+    // The answer ends when the instance closes the connection.
+    QByteArray reply;
+    QDeadlineTimer deadline(timeoutMs);
+    while (socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        reply += socket.readAll();
+    }
+    reply += socket.readAll();
+    const qsizetype end = reply.indexOf('\n');
+    bool ok = false;
+    const int code = reply.left(end).toInt(&ok);
+    if (end < 0 || !ok)
+        return std::nullopt;
+    return CommandAnswer{code, reply.mid(end + 1)};
 }

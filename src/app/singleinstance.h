@@ -1,11 +1,19 @@
 #pragma once
 // One running app per user. The first start listens on a local socket; a
-// later start finds it, asks it to show its panel and ends.
+// later start finds it, asks it to show its panel and ends. The command line
+// asks it questions over the same socket (--status, --stop).
 
+#include "app/timerstatus.h"
+
+#include <QCoro/QCoroTask>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <functional>
+#include <optional>
 
 class QLocalServer;
+class QLocalSocket;
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -32,6 +40,14 @@ public:
     // The listening server's full socket path (empty unless First).
     QString serverPath() const;
 
+    // Answers a later start's question ("status", "status-json", "stop").
+    using Handler = std::function<QCoro::Task<CommandAnswer>(QByteArray)>;
+    void setCommandHandler(Handler handler) { m_handler = std::move(handler); }
+    // Asks the instance listening on `name`; nothing when none answers.
+    // Blocks: for a command-line process that does nothing else.
+    static std::optional<CommandAnswer> ask(const QString &name, const QByteArray &command,
+                                            int timeoutMs);
+
 Q_SIGNALS:
     // A later start asked us to show the panel.
     void showRequested();
@@ -39,7 +55,9 @@ Q_SIGNALS:
 private:
     bool handOver(bool show);
     void acceptConnections();
+    QCoro::Task<> respond(QPointer<QLocalSocket> socket, QByteArray command);
 
     QString m_name;
     QLocalServer *m_server = nullptr;
+    Handler m_handler;
 };

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr auto serverURLKey = "VelmoraTimeURL";
+constexpr auto reminderHoursKey = "ReminderHours";
+constexpr int defaultReminderHours = 8;
 
 std::unique_ptr<QSettings> openSettings(const QString &iniPath) {
     if (iniPath.isEmpty())
@@ -35,4 +37,19 @@ void Preferences::setServerURL(const QString &url) {
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw Failure(QStringLiteral("Die Server-Adresse konnte nicht gespeichert werden."));
+}
+
+int Preferences::reminderHours() const {
+    bool ok = false;
+    const int hours = openSettings(m_iniPath)->value(QLatin1String(reminderHoursKey)).toInt(&ok);
+    return ok && (hours == 0 || hours == 4 || hours == 8 || hours == 10) ? hours
+                                                                         : defaultReminderHours;
+}
+
+void Preferences::setReminderHours(int hours) {
+    const auto settings = openSettings(m_iniPath);
+    settings->setValue(QLatin1String(reminderHoursKey), hours);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw Failure(QStringLiteral("Die Erinnerung konnte nicht gespeichert werden."));
 }

@@ -117,7 +117,8 @@ public:
     QCoro::Task<> connectWithSetupLink();
     QCoro::Task<> logout();
     QCoro::Task<> start();
-    QCoro::Task<> stop();
+    // True when the server took the stop; on failure `message` says why.
+    QCoro::Task<bool> stop();
     QCoro::Task<> makeSetupLink();
 
     Transport &transport() { return *m_transport; }

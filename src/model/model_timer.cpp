@@ -28,9 +28,9 @@ QCoro::Task<> Model::start() {
     setBusy(false);
 }
 
-QCoro::Task<> Model::stop() {
+QCoro::Task<bool> Model::stop() {
     if (m_busy || !m_state || !m_state->running) {
-        co_return;
+        co_return false;
     }
     setBusy(true);
     const QJsonObject body{{QStringLiteral("entryId"), m_state->running->id}};
@@ -40,7 +40,7 @@ QCoro::Task<> Model::stop() {
     } catch (const std::exception &e) {
         setMessage(failureText(e));
         setBusy(false);
-        co_return;
+        co_return false;
     }
     discardPendingRefreshes();
     setBusy(false);
@@ -49,4 +49,5 @@ QCoro::Task<> Model::stop() {
         setMessage(QStringLiteral("Zeit gespeichert. Ninja-Abgleich folgt automatisch."));
     }
     setBusy(false);
+    co_return true;
 }

@@ -1,0 +1,39 @@
+#pragma once
+// Desktop notifications through the freedesktop notification service on the
+// session bus, with the tray icon's message where there is no such service.
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+class QDBusPendingCallWatcher;
+class QSystemTrayIcon;
+
+class Notifier : public QObject {
+    Q_OBJECT
+public:
+    explicit Notifier(QObject *parent = nullptr);
+
+    // Used when the session bus has no notification service.
+    void setFallback(QSystemTrayIcon *tray);
+
+    // Replaces the previous notification of ours, if it is still shown.
+    // `stopAction`: offer "Timer stoppen" where the service shows actions.
+    void show(const QString &summary, const QString &body, bool stopAction);
+
+Q_SIGNALS:
+    void stopRequested();
+    void openRequested();
+
+private Q_SLOTS:
+    void onActionInvoked(uint id, const QString &key);
+
+private:
+    void notify(const QString &summary, const QString &body, bool stopAction);
+    void showFallback(const QString &summary, const QString &body);
+
+    QPointer<QSystemTrayIcon> m_tray;
+    uint m_shownId = 0;
+    bool m_askedCapabilities = false;
+    bool m_actions = false;
+};

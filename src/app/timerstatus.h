@@ -1,0 +1,38 @@
+#pragma once
+// What the running timer looks like outside the panel: the tray icon's
+// tooltip, and the answer to `velmora-time --status`. Both read the state the
+// app already holds; neither sends a request.
+
+#include "client/records.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <optional>
+
+// "Läuft seit 09:14 · Bäckerei Süß · Support" (local time of day), "Kein
+// Timer läuft", or "Nicht angemeldet". Changes only when the state does.
+QString trayToolTip(bool signedIn, const std::optional<State> &state);
+// The first of these for a running entry.
+QString runningSummary(const Entry &entry);
+
+// What a command of the command line prints, and its exit code.
+struct CommandAnswer {
+    int exitCode = 0;
+    QByteArray text; // to stdout for exit codes 0 and 1, else to stderr
+    bool operator==(const CommandAnswer &) const = default;
+};
+
+// Exit codes of --status and --stop.
+enum CommandExit {
+    TimerRuns = 0,     // --status: a timer runs; --stop: it was stopped
+    NoTimer = 1,       // nothing runs
+    NotAvailable = 3,  // no instance runs, or it is signed out or loading
+    ServerRefused = 4, // --stop: the server refused; the text says why
+};
+
+// The running entry as "Bäckerei Süß · Support · 01:02:05", or "Kein Timer
+// läuft"; as JSON with client, reason, note, startedAt, elapsedSeconds and
+// rateCents, or {"running": null}.
+// Signed out, or no state loaded yet: exit code 3 and a German line.
+CommandAnswer timerStatus(bool signedIn, const std::optional<State> &state, const QDateTime &now,
+                          bool json);

@@ -1,0 +1,157 @@
+// A timer nobody forgets: the tray's tooltip and the command line's status
+// from real states, and the reminder against a notification service on a
+// private bus, on a clock the test controls.
+
+#include "app/notifier.h"
+#include "app/reminder.h"
+#include "app/timerstatus.h"
+#include "client/decoder.h"
+#include "modelfixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+#include <QTimeZone>
+
+namespace {
+
+// 2026-12-06 08:14:00 UTC, 09:14 in Berlin.
+constexpr qint64 startedMs = 1796544840000;
+
+State stateWith(const char *running) {
+    return decodeState(QByteArray(R"({"user":{"id":"u","name":"U","role":"member"},
+        "clients":[],"reasons":[],"rates":[],"running":)") +
+                       running + "}");
+}
+
+const char *entry = R"({"id":"e1","client_name":"Bäckerei Süß","reason_name":"Support",
+    "rate_cents":9550,"note":"Ofen","started_at":1796544840000})";
+
+} // namespace
+
+class TimerWatchTest : public QObject {
+    Q_OBJECT
+
+    QProcess m_notifications;
+
+    // The next notification the service received, or an empty object.
+    QJsonObject nextNotification(int timeoutMs = 5000) {
+        if (!m_notifications.canReadLine())
+            (void)QTest::qWaitFor([this] { return m_notifications.canReadLine(); }, timeoutMs);
+        return QJsonDocument::fromJson(m_notifications.readLine()).object();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        qputenv("TZ", "Europe/Berlin");
+        // A bus of our own with a notification service on it.
+        m_notifications.start(QStringLiteral("dbus-run-session"),
+                              {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+                               QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/fake-notifications.py")});
+        QVERIFY(m_notifications.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_notifications.canReadLine(), 20000);
+        const QByteArray ready = m_notifications.readLine().trimmed();
+        QVERIFY2(ready.startsWith("ready "), ready.constData());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", ready.mid(6));
+    }
+
+    void cleanupTestCase() {
+        m_notifications.closeWriteChannel();
+        QVERIFY(m_notifications.waitForFinished(10000));
+    }
+
+    void texts_data() {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QByteArray>("running"); // empty: no state loaded
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray running = QByteArray(entry);
+        QTest::newRow("running") << true << running
+                                 << u"Läuft seit 09:14 · Bäckerei Süß · Support"_qs << 0
+                                 << u"Bäckerei Süß · Support · 01:02:05\n"_qs
+                                 << QByteArray(
+                                        R"({"client":"Bäckerei Süß","elapsedSeconds":3725,)"
+                                        R"("note":"Ofen","rateCents":9550,"reason":"Support",)"
+                                        R"("startedAt":"2026-12-06T08:14:00.000Z"})");
+        QTest::newRow("idle") << true << QByteArray("null") << u"Kein Timer läuft"_qs << 1
+                              << u"Kein Timer läuft\n"_qs << QByteArray(R"({"running":null})");
+        QTest::newRow("loading")
+            << true << QByteArray() << u"Kein Timer läuft"_qs << 3
+            << u"velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"_qs << QByteArray();
+        QTest::newRow("signed out") << false << running << u"Nicht angemeldet"_qs << 3
+                                    << u"velmora Zeit ist nicht angemeldet.\n"_qs << QByteArray();
+    }
+
+    void texts() {
+        QFETCH(bool, signedIn);
+        QFETCH(QByteArray, running);
+        QFETCH(QString, toolTip);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        QFETCH(QByteArray, json);
+        const std::optional<State> state =
+            running.isEmpty() ? std::nullopt : std::optional(stateWith(running.constData()));
+        const QDateTime now =
+            QDateTime::fromMSecsSinceEpoch(startedMs + 3725'400, QTimeZone::utc());
+
+        QCOMPARE(trayToolTip(signedIn, state), toolTip);
+        const CommandAnswer plain = timerStatus(signedIn, state, now, false);
+        QCOMPARE(plain.exitCode, exitCode);
+        QCOMPARE(QString::fromUtf8(plain.text), line);
+        const CommandAnswer asJson = timerStatus(signedIn, state, now, true);
+        QCOMPARE(asJson.exitCode, exitCode);
+        if (!json.isEmpty())
+            QCOMPARE(asJson.text, json + '\n');
+    }
+
+    // Nothing before the limit, one notification when it passes, the next two
+    // hours later, nothing with "Nie"; its "Timer stoppen" stops the timer on
+    // the server.
+    void reminderOfALongTimer() {
+        ModelFixture fixture;
+        QVERIFY(fixture.started());
+        auto model = fixture.signedInModel(fixture.server().memberId()); // the demo timer runs
+        QVERIFY(model && model->state() && model->state()->running);
+        const QDateTime started = QDateTime::fromMSecsSinceEpoch(
+            qint64(model->state()->running->startedAt), QTimeZone::utc());
+        QDateTime now = started.addSecs(8 * 3600 - 60);
+        Notifier notifier;
+        Reminder reminder(model.get(), &notifier, [&now] { return now; });
+        QCOMPARE(reminder.nextDue(), started.addSecs(8 * 3600));
+        QVERIFY(nextNotification(500).isEmpty());
+
+        now = started.addSecs(8 * 3600 + 1);
+        reminder.reschedule();
+        const QJsonObject first = nextNotification();
+        QCOMPARE(first[u"summary"].toString(), u"Der Timer läuft seit 8 Stunden"_qs);
+        QVERIFY(first[u"body"].toString().contains(model->state()->running->clientName));
+        QVERIFY(first[u"actions"].toArray().contains(u"stop"_qs));
+
+        now = started.addSecs(10 * 3600); // not yet two hours since
+        reminder.reschedule();
+        QVERIFY(nextNotification(500).isEmpty());
+        now = started.addSecs(10 * 3600 + 1);
+        reminder.reschedule();
+        const QJsonObject second = nextNotification();
+        QCOMPARE(second[u"summary"].toString(), u"Der Timer läuft seit 10 Stunden"_qs);
+        QCOMPARE(second[u"replaces"].toInt(), first[u"id"].toInt());
+
+        reminder.setLimitHours(0);
+        now = started.addSecs(20 * 3600);
+        reminder.reschedule();
+        QVERIFY(!reminder.nextDue().isValid());
+        QVERIFY(nextNotification(500).isEmpty());
+
+        fixture.server().clearRequests();
+        m_notifications.write("invoke " + QByteArray::number(second[u"id"].toInt()) + " stop\n");
+        QTRY_VERIFY_WITH_TIMEOUT(model->state() && !model->state()->running, 10000);
+        QCOMPARE(fixture.server().requestsTo(u"/api/time/stop"_qs).size(), 1);
+    }
+};
+
+QTEST_MAIN(TimerWatchTest)
+#include "tst_timerwatch.moc"
