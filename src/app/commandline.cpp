@@ -64,7 +64,17 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         QStringLiteral("verbose"),
         QStringLiteral("Schreibt ausführlich ins Protokoll (stderr), was die App tut; nie "
                        "Passwörter, Tokens oder Einrichtungscodes."));
-    parser.addOptions({help, version, hidden, verbose});
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Zeigt den laufenden Timer der laufenden App an. Exit-Code 0: ein Timer "
+                       "läuft, 1: keiner, 3: die App läuft nicht oder ist nicht angemeldet."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Mit --status: als JSON-Objekt."));
+    const QCommandLineOption stop(
+        QStringLiteral("stop"),
+        QStringLiteral("Stoppt den laufenden Timer über die laufende App. Exit-Code 0: gestoppt, "
+                       "1: kein Timer lief, 3: die App läuft nicht, 4: der Server lehnte ab."));
+    parser.addOptions({help, version, hidden, verbose, status, json, stop});
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -88,7 +98,15 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     } else if (!parser.positionalArguments().isEmpty()) {
         result.exitCode = fail(QStringLiteral("Unerwartetes Argument „%1“.")
                                    .arg(parser.positionalArguments().constFirst()));
+    } else if (parser.isSet(status) && parser.isSet(stop)) {
+        result.exitCode = fail(QStringLiteral("--status und --stop gehen nur einzeln."));
+    } else if (parser.isSet(json) && !parser.isSet(status)) {
+        result.exitCode = fail(QStringLiteral("--json gilt nur zusammen mit --status."));
     } else {
+        if (parser.isSet(status))
+            result.instanceCommand = parser.isSet(json) ? "status-json" : "status";
+        else if (parser.isSet(stop))
+            result.instanceCommand = "stop";
         result.hidden = parser.isSet(hidden);
         result.verbose = parser.isSet(verbose);
     }

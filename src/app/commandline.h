@@ -3,6 +3,7 @@
 // version and mistakes are answered without a display and without reaching
 // a running instance. Texts are German whatever catalogues are installed.
 
+#include <QByteArray>
 #include <QStringList>
 #include <optional>
 
@@ -11,6 +12,8 @@ struct CommandLine {
     bool hidden = false;
     // Every log category on, down to debug.
     bool verbose = false;
+    // A question for the running instance: "status", "status-json" or "stop".
+    QByteArray instanceCommand;
     // Set when the program ends at once, with this exit code (help, version,
     // a mistake); what it had to say is printed already.
     std::optional<int> exitCode;

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/remotecontrol.h"
 #include "app/singleinstance.h"
 #include "app/velmoratimeapp.h"
 #include "client/logging.h"
@@ -29,6 +30,21 @@ bool displayMissing() {
 #endif
 }
 
+// Waits as long as a stop may take: the request's own deadline and a reload.
+constexpr int instanceAnswerMs = 90'000;
+
+int askRunningInstance(const QByteArray &command) {
+    const std::optional<CommandAnswer> answer =
+        SingleInstance::ask(SingleInstance::defaultName(), command, instanceAnswerMs);
+    if (!answer) {
+        std::fputs("velmora Zeit läuft nicht.\n", stderr);
+        return NotAvailable;
+    }
+    std::fputs(answer->text.constData(),
+               answer->exitCode == TimerRuns || answer->exitCode == NoTimer ? stdout : stderr);
+    return answer->exitCode;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -44,6 +60,10 @@ int main(int argc, char *argv[]) {
     {
         QCoreApplication core(argc, argv);
         commandLine = parseCommandLine(QCoreApplication::arguments());
+        // Questions go to the running instance; this process never talks to
+        // the server, and needs no display.
+        if (!commandLine.exitCode && !commandLine.instanceCommand.isEmpty())
+            commandLine.exitCode = askRunningInstance(commandLine.instanceCommand);
     }
     if (commandLine.exitCode)
         return *commandLine.exitCode;
@@ -76,6 +96,8 @@ int main(int argc, char *argv[]) {
     if (commandLine.hidden)
         options.trayWait = trayWaitAtLogin;
     VelmoraTimeApp app(options);
+    RemoteControl remote(app.model());
+    instance.setCommandHandler([&remote](QByteArray command) { return remote.answer(command); });
     QApplication::setWindowIcon(QIcon::fromTheme(
         QStringLiteral("velmora-time"), QIcon(QStringLiteral(":/icons/velmora-time.svg"))));
     QObject::connect(&instance, &SingleInstance::showRequested, &app, &VelmoraTimeApp::showPanel);

@@ -1,13 +1,19 @@
 #include "app/velmoratimeapp.h"
 
 #include "app/loginitem.h"
+#include "app/notifier.h"
 #include "app/panelwindow.h"
+#include "app/reminder.h"
+#include "app/timerstatus.h"
 #include "app/traywatch.h"
 #include "app/updater.h"
+#include "client/failure.h"
 #include "client/logging.h"
+#include "client/preferences.h"
 #include "model/model.h"
 #include "ui/menu.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QImage>
 #include <QMenu>
@@ -70,8 +76,10 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     m_startAtLogin->setVisible(m_loginItem->isSupported());
     connect(m_startAtLogin, &QAction::triggered, this, &VelmoraTimeApp::setStartAtLogin);
     syncStartAtLogin();
+    setupReminder();
     m_windowMenu = std::make_unique<QMenu>(QStringLiteral("&Einstellungen"));
     m_windowMenu->addAction(m_startAtLogin);
+    m_windowMenu->addMenu(m_reminderMenu.get());
     // The entry may have been removed elsewhere since the menu last showed.
     connect(m_windowMenu.get(), &QMenu::aboutToShow, this, &VelmoraTimeApp::syncStartAtLogin);
 
@@ -82,10 +90,15 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     m_iconName = trayIconName(m_model->state());
     m_panel->setWindowIcon(symbolIcon(m_iconName));
     connect(m_model.get(), &Model::stateChanged, this, &VelmoraTimeApp::updateIcon);
+    m_toolTip = trayToolTip(m_model->signedIn(), m_model->state());
+    connect(m_model.get(), &Model::stateChanged, this, &VelmoraTimeApp::updateToolTip);
+    connect(m_model.get(), &Model::signedInChanged, this, &VelmoraTimeApp::updateToolTip);
 
     // Keeps the tray symbol true to timers started or stopped elsewhere.
     m_refresh.setInterval(refreshInterval);
     connect(&m_refresh, &QTimer::timeout, m_model.get(), &Model::runRefresh);
+    // The reload wakes us anyway; the reminder looks at the clock then too.
+    connect(&m_refresh, &QTimer::timeout, m_reminder.get(), &Reminder::reschedule);
     m_refresh.start();
 
     if (m_options.automaticUpdateChecks) {
@@ -146,6 +159,7 @@ void VelmoraTimeApp::useTray() {
         connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
                 &VelmoraTimeApp::showPanel);
         m_trayMenu->addAction(m_startAtLogin);
+        m_trayMenu->addMenu(m_reminderMenu.get());
         m_trayMenu->addSeparator();
         connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
                 [] { QCoreApplication::quit(); });
@@ -153,7 +167,8 @@ void VelmoraTimeApp::useTray() {
 
         m_tray = std::make_unique<QSystemTrayIcon>();
         m_tray->setIcon(symbolIcon(m_iconName));
-        m_tray->setToolTip(QStringLiteral("velmora Zeit"));
+        m_tray->setToolTip(m_toolTip);
+        m_notifier->setFallback(m_tray.get());
         m_tray->setContextMenu(m_trayMenu.get());
         connect(m_tray.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
@@ -254,4 +269,41 @@ void VelmoraTimeApp::togglePanel() {
         hidePanel();
     else if (!m_panel->justClosedByFocusLoss())
         showPanel();
+}
+
+void VelmoraTimeApp::setupReminder() {
+    m_notifier = std::make_unique<Notifier>();
+    connect(m_notifier.get(), &Notifier::openRequested, this, &VelmoraTimeApp::showPanel);
+    m_reminder = std::make_unique<Reminder>(m_model.get(), m_notifier.get());
+    const Preferences preferences(m_options.preferencesPath);
+    m_reminder->setLimitHours(preferences.reminderHours());
+
+    m_reminderMenu = std::make_unique<QMenu>(QStringLiteral("Erinnern nach"));
+    auto *choices = new QActionGroup(m_reminderMenu.get());
+    for (const int hours : {4, 8, 10, 0}) {
+        QAction *choice = m_reminderMenu->addAction(hours ? QStringLiteral("%1 Stunden").arg(hours)
+                                                          : QStringLiteral("Nie"));
+        choice->setCheckable(true);
+        choice->setChecked(hours == m_reminder->limitHours());
+        choices->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, hours] {
+            m_reminder->setLimitHours(hours);
+            try {
+                Preferences(m_options.preferencesPath).setReminderHours(hours);
+            } catch (const Failure &failure) {
+                QMessageBox::warning(nullptr, QStringLiteral("velmora Zeit"),
+                                     failure.description());
+            }
+        });
+    }
+}
+
+void VelmoraTimeApp::updateToolTip() {
+    // Only on a change: some tray hosts grow with every update they get.
+    const QString text = trayToolTip(m_model->signedIn(), m_model->state());
+    if (text == m_toolTip)
+        return;
+    m_toolTip = text;
+    if (m_tray)
+        m_tray->setToolTip(text);
 }

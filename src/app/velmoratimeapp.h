@@ -17,6 +17,8 @@
 class LoginItem;
 class Menu;
 class Model;
+class Notifier;
+class Reminder;
 class PanelWindow;
 class QAction;
 class QMenu;
@@ -38,6 +40,8 @@ struct AppOptions {
     std::chrono::milliseconds trayReturnWait{10000};
     // What the entry for the start at login runs (empty: this program).
     QString program;
+    // The preferences file for the reminder (empty: the user's own).
+    QString preferencesPath;
     // Where the update checker reads the feed.
     QUrl appcastUrl = QUrl(QStringLiteral(VELMORA_APPCAST_URL));
     // Whether the update checker starts its own checks (the first after
@@ -76,6 +80,9 @@ public:
     QMenu *windowMenu() const { return m_windowMenu.get(); }
     // "Beim Anmelden starten", checked while the entry exists.
     QAction *startAtLoginAction() const { return m_startAtLogin; }
+    // "Erinnern nach": 4, 8 or 10 hours, or never; kept in the preferences.
+    QMenu *reminderMenu() const { return m_reminderMenu.get(); }
+    Reminder *reminder() const { return m_reminder.get(); }
 
     // Whether the wait for a tray is over, and whether the panel now lives
     // beside a tray icon (else in a plain window).
@@ -105,23 +112,29 @@ private:
     void updateIcon();
     void syncStartAtLogin();
     void setStartAtLogin(bool enabled);
+    void setupReminder();
+    void updateToolTip();
 
     AppOptions m_options;
     std::unique_ptr<Model> m_model;
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<LoginItem> m_loginItem;
     QAction *m_startAtLogin;
+    std::unique_ptr<QMenu> m_reminderMenu;
     std::unique_ptr<QMenu> m_windowMenu;
     std::unique_ptr<QMenu> m_trayMenu;
     Menu *m_menu = nullptr; // owned by the panel window once made
     std::unique_ptr<PanelWindow> m_panel;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     TrayWatch *m_trayWatch;
+    std::unique_ptr<Notifier> m_notifier;
+    std::unique_ptr<Reminder> m_reminder;
     // Runs while we wait for a tray: at start-up, or after it went away.
     QTimer m_trayWait;
     QTimer m_refresh;
     QTimer m_firstUpdateCheck;
     QString m_iconName;
+    QString m_toolTip;
     bool m_ready = false;
     bool m_inTray = false;
     bool m_showWhenReady = false;
