@@ -41,6 +41,9 @@ QStringList disabledActions(Menu &menu) {
     for (const char *name :
          {"connectButton", "loginButton", "startButton", "stopButton", "phoneButton",
           "reloadButton", "updateButton", "logoutButton", "quitButton"}) {
+        // The update button exists only in builds with the update check.
+        if (!VELMORA_UPDATER && qstrcmp(name, "updateButton") == 0)
+            continue;
         if (part(menu, name)->isVisible() && !part(menu, name)->isEnabled())
             names << QLatin1String(name);
     }
@@ -173,9 +176,12 @@ void PanelTest::signedOut() {
     // The footer's buttons hand over to the app.
     QSignalSpy updates(&menu, &Menu::checkForUpdatesRequested);
     QSignalSpy quits(&menu, &Menu::quitRequested);
-    part<QPushButton>(menu, "updateButton")->click();
+    if (VELMORA_UPDATER)
+        part<QPushButton>(menu, "updateButton")->click();
+    else
+        QVERIFY(!part(menu, "updateButton"));
     part<QToolButton>(menu, "quitButton")->click();
-    QCOMPARE(updates.size(), 1);
+    QCOMPARE(updates.size(), VELMORA_UPDATER ? 1 : 0);
     QCOMPARE(quits.size(), 1);
 }
 

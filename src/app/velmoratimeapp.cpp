@@ -6,7 +6,9 @@
 #include "app/reminder.h"
 #include "app/timerstatus.h"
 #include "app/traywatch.h"
+#if VELMORA_UPDATER
 #include "app/updater.h"
+#endif
 #include "client/failure.h"
 #include "client/logging.h"
 #include "client/preferences.h"
@@ -65,7 +67,9 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     : QObject(parent)
     , m_options(std::move(options))
     , m_model(std::move(model))
+#if VELMORA_UPDATER
     , m_updater(std::make_unique<Updater>(m_options.appcastUrl))
+#endif
     , m_loginItem(LoginItem::create(m_options.program.isEmpty()
                                         ? QCoreApplication::applicationFilePath()
                                         : m_options.program)) {
@@ -101,12 +105,14 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     connect(&m_refresh, &QTimer::timeout, m_reminder.get(), &Reminder::reschedule);
     m_refresh.start();
 
+#if VELMORA_UPDATER
     if (m_options.automaticUpdateChecks) {
         m_firstUpdateCheck.setSingleShot(true);
         m_firstUpdateCheck.setInterval(m_options.firstUpdateCheck);
         connect(&m_firstUpdateCheck, &QTimer::timeout, m_updater.get(), &Updater::start);
         m_firstUpdateCheck.start();
     }
+#endif
 
     // Nothing touches QSystemTrayIcon until a tray is there (see TrayWatch).
     // Until then, and for a while after one went away, we wait for it; only
@@ -126,8 +132,10 @@ VelmoraTimeApp::~VelmoraTimeApp() = default;
 Menu *VelmoraTimeApp::menu() {
     if (!m_menu) {
         m_menu = new Menu(m_model.get());
+#if VELMORA_UPDATER
         connect(m_menu, &Menu::checkForUpdatesRequested, m_updater.get(),
                 &Updater::checkForUpdates);
+#endif
         connect(m_menu, &Menu::quitRequested, this, [] { QCoreApplication::quit(); });
         connect(m_menu, &Menu::sizeHintChanged, m_panel.get(), &PanelWindow::fitToContent);
         m_panel->setContent(m_menu);

@@ -64,7 +64,6 @@ public:
     ~VelmoraTimeApp() override;
 
     Model *model() const { return m_model.get(); }
-    Updater *updater() const { return m_updater.get(); }
     // The panel, made at its first use (here or when it is first shown): a
     // hidden app holds none of its widgets, fonts and styles in memory. The
     // model holds everything typed, so nothing is lost by making it late.
@@ -117,7 +116,9 @@ private:
 
     AppOptions m_options;
     std::unique_ptr<Model> m_model;
+#if VELMORA_UPDATER
     std::unique_ptr<Updater> m_updater;
+#endif
     std::unique_ptr<LoginItem> m_loginItem;
     QAction *m_startAtLogin;
     std::unique_ptr<QMenu> m_reminderMenu;

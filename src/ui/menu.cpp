@@ -65,11 +65,13 @@ Menu::Menu(Model *model, QWidget *parent)
     divider->setFrameShadow(QFrame::Sunken);
     stack->addWidget(divider);
 
+#if VELMORA_UPDATER
     auto *update = new QPushButton(QStringLiteral("Auf Updates prüfen …"), this);
     update->setObjectName(QStringLiteral("updateButton"));
     ui::neverDefault(update);
     connect(update, &QPushButton::clicked, this, &Menu::checkForUpdatesRequested);
     stack->addWidget(update, 0, Qt::AlignLeft);
+#endif
 
     m_footer = new FooterRow(model, this);
     connect(m_footer, &FooterRow::quitRequested, this, &Menu::quitRequested);
