@@ -1,17 +1,26 @@
 #include "ui/adminsection.h"
 
 #include "model/model.h"
+#include "ui/accessible.h"
 #include "ui/style.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 QrImageView::QrImageView(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
     setFixedSize(220, 220);
+    ui::installAccessibility();
     setAccessibleName(QStringLiteral("QR-Code"));
+    setAccessibleDescription(
+        QStringLiteral("Einmaliger Einrichtungslink: mit der Handy-Kamera scannen, um das Handy "
+                       "mit diesem Konto zu verbinden. 15 Minuten gültig. Ohne Kamera: "
+                       "„Link kopieren“ und den Link auf dem Handy öffnen."));
     connect(model, &Model::setupImageChanged, this, qOverload<>(&QWidget::update));
 }
 
@@ -25,6 +34,11 @@ void QrImageView::paintEvent(QPaintEvent *) {
     painter.drawImage(rect(), image);
 }
 
+namespace {
+const QString copyText = QStringLiteral("Link kopieren");
+const QString copiedText = QStringLiteral("Kopiert ✓");
+} // namespace
+
 AdminSection::AdminSection(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
@@ -32,9 +46,9 @@ AdminSection::AdminSection(Model *model, QWidget *parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(13);
 
-    m_inbox = new LinkLabel(QStringLiteral("Eingangsmappe öffnen"), this);
+    m_inbox = new LinkButton(QStringLiteral("Eingangsmappe öffnen"), this);
     m_inbox->setObjectName(QStringLiteral("inboxLink"));
-    connect(m_inbox, &LinkLabel::activated, model, [model] {
+    connect(m_inbox, &LinkButton::clicked, model, [model] {
         if (const auto url = model->inboxURL())
             QDesktopServices::openUrl(*url);
     });
@@ -56,16 +70,52 @@ AdminSection::AdminSection(Model *model, QWidget *parent)
     ui::makeSecondary(m_qrCaption);
     stack->addWidget(m_qrCaption);
 
+    m_copy = new QPushButton(copyText, this);
+    m_copy->setObjectName(QStringLiteral("copyLinkButton"));
+    ui::neverDefault(m_copy);
+    // As wide as the longer of its two texts, so the confirmation moves nothing.
+    m_copy->setText(copiedText);
+    m_copy->setMinimumWidth(m_copy->sizeHint().width());
+    m_copy->setText(copyText);
+    connect(m_copy, &QPushButton::clicked, this, &AdminSection::copyLink);
+    stack->addWidget(m_copy, 0, Qt::AlignLeft);
+    m_copied = new QTimer(this);
+    m_copied->setSingleShot(true);
+    m_copied->setInterval(2000);
+    connect(m_copied, &QTimer::timeout, m_copy, [this] { m_copy->setText(copyText); });
+
     connect(model, &Model::serverURLChanged, this, &AdminSection::sync);
     connect(model, &Model::busyChanged, this, &AdminSection::sync);
     connect(model, &Model::setupImageChanged, this, &AdminSection::sync);
+    connect(model, &Model::setupLinkChanged, this, &AdminSection::sync);
     sync();
 }
 
 void AdminSection::sync() {
     m_inbox->setUrl(m_model->inboxURL());
-    m_phone->setEnabled(!m_model->busy());
+    // A disabled button drops the focus onto whatever follows ("Auf Updates
+    // prüfen …", where a stray Space would start a check): the section holds it
+    // while the request runs and hands it back.
+    const bool busy = m_model->busy();
+    if (busy && m_phone->hasFocus()) {
+        m_phoneFocus = true;
+        setFocus(Qt::OtherFocusReason);
+    }
+    m_phone->setEnabled(!busy);
+    if (!busy && std::exchange(m_phoneFocus, false) && hasFocus())
+        m_phone->setFocus(Qt::OtherFocusReason);
     const bool image = !m_model->setupImage().isNull();
     m_qr->setVisible(image);
     m_qrCaption->setVisible(image);
+    m_copy->setVisible(!m_model->setupLink().isEmpty());
+}
+
+void AdminSection::copyLink() {
+    // Both the clipboard (Ctrl+V) and the X selection (middle click).
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->setText(m_model->setupLink(), QClipboard::Clipboard);
+    if (clipboard->supportsSelection())
+        clipboard->setText(m_model->setupLink(), QClipboard::Selection);
+    m_copy->setText(copiedText);
+    m_copied->start();
 }

@@ -1,13 +1,14 @@
 #pragma once
 // For administrators: the inbox link, "Handy verbinden", and the phone setup
-// link as a QR code.
+// link as a QR code with "Link kopieren" for sending it another way.
 
 #include <QWidget>
 
-class LinkLabel;
+class LinkButton;
 class Model;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 // The setup image at exactly 220 × 220, every module a sharp block.
 class QrImageView : public QWidget {
@@ -29,10 +30,15 @@ public:
 
 private:
     void sync();
+    void copyLink();
 
     Model *m_model;
-    LinkLabel *m_inbox;
+    LinkButton *m_inbox;
     QPushButton *m_phone;
     QrImageView *m_qr;
     QLabel *m_qrCaption;
+    QPushButton *m_copy;
+    QTimer *m_copied;
+    // "Handy verbinden" had the focus when its request began.
+    bool m_phoneFocus = false;
 };

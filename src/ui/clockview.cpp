@@ -1,5 +1,7 @@
 #include "ui/clockview.h"
 
+#include "ui/accessible.h"
+
 #include <QEvent>
 #include <QPainter>
 
@@ -7,6 +9,8 @@ ClockView::ClockView(QWidget *parent)
     : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    ui::installAccessibility();
+    setAccessibleName(QStringLiteral("Laufzeit"));
 }
 
 void ClockView::setText(const QString &text) {
@@ -14,7 +18,6 @@ void ClockView::setText(const QString &text) {
         return;
     const bool resized = text.size() != m_text.size();
     m_text = text;
-    setAccessibleName(text);
     if (resized)
         updateGeometry();
     update();

@@ -1,6 +1,7 @@
 #pragma once
 // The elapsed-time text. Unlike a QLabel it asks for a new layout only when
 // its text grows or shrinks, so a tick repaints this widget and nothing else.
+// Assistive technology sees "Laufzeit" with the time as its text.
 
 #include <QWidget>
 

@@ -14,9 +14,9 @@ FooterRow::FooterRow(Model *model, QWidget *parent)
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
 
-    m_webApp = new LinkLabel(QStringLiteral("Web-App öffnen"), this);
+    m_webApp = new LinkButton(QStringLiteral("Web-App öffnen"), this);
     m_webApp->setObjectName(QStringLiteral("webAppLink"));
-    connect(m_webApp, &LinkLabel::activated, model, [model] {
+    connect(m_webApp, &LinkButton::clicked, model, [model] {
         if (const auto url = model->endpoint())
             QDesktopServices::openUrl(*url);
     });

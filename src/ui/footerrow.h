@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-class LinkLabel;
+class LinkButton;
 class Model;
 class QToolButton;
 
@@ -19,6 +19,6 @@ private:
     void sync();
 
     Model *m_model;
-    LinkLabel *m_webApp;
+    LinkButton *m_webApp;
     QToolButton *m_logout;
 };

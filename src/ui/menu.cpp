@@ -1,6 +1,7 @@
 #include "ui/menu.h"
 
 #include "model/model.h"
+#include "ui/accessible.h"
 #include "ui/adminsection.h"
 #include "ui/footerrow.h"
 #include "ui/headerrow.h"
@@ -27,6 +28,7 @@ constexpr int panelWidth = 340;
 Menu::Menu(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
+    ui::installAccessibility();
     setObjectName(QStringLiteral("menu"));
     setFixedWidth(panelWidth);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -52,7 +54,8 @@ Menu::Menu(Model *model, QWidget *parent)
     m_admin->setObjectName(QStringLiteral("adminSection"));
     stack->addWidget(m_admin);
 
-    m_message = ui::plainLabel(QStringLiteral("messageLabel"), this);
+    m_message = new MessageLine(this);
+    m_message->setObjectName(QStringLiteral("messageLabel"));
     m_message->setFont(ui::captionFont(font()));
     QPalette orange = m_message->palette();
     orange.setColor(QPalette::WindowText, ui::messageColor());
@@ -162,8 +165,7 @@ void Menu::returnFocus() {
 }
 
 void Menu::syncMessage() {
-    m_message->setText(m_model->message());
-    m_message->setVisible(!m_model->message().isEmpty());
+    m_message->setMessage(m_model->message());
 }
 
 QSize Menu::sizeHint() const {

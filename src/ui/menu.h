@@ -11,8 +11,8 @@ class AdminSection;
 class FooterRow;
 class HeaderRow;
 class LoadingView;
+class MessageLine;
 class Model;
-class QLabel;
 class RunningEntryView;
 class SignedOutSection;
 class StartForm;
@@ -54,7 +54,7 @@ private:
     StartForm *m_startForm;
     LoadingView *m_loading;
     AdminSection *m_admin;
-    QLabel *m_message;
+    MessageLine *m_message;
     FooterRow *m_footer;
     QSize m_lastHint;
     // A content button that lost the focus because its action disabled it.

@@ -1,6 +1,7 @@
 #include "ui/startform.h"
 
 #include "model/model.h"
+#include "ui/accessible.h"
 #include "ui/binding.h"
 #include "ui/format.h"
 #include "ui/style.h"
@@ -29,7 +30,7 @@ StartForm::StartForm(Model *model, QWidget *parent)
     pickers->setVerticalSpacing(13);
     pickers->setColumnStretch(1, 1);
     auto *clientLabel = new QLabel(QStringLiteral("Kunde"), this);
-    m_clients = new QComboBox(this);
+    m_clients = new Picker(this);
     m_clients->setObjectName(QStringLiteral("clientPicker"));
     m_clients->setAccessibleName(QStringLiteral("Kunde"));
     clientLabel->setBuddy(m_clients);
@@ -38,7 +39,7 @@ StartForm::StartForm(Model *model, QWidget *parent)
     pickers->addWidget(clientLabel, 0, 0);
     pickers->addWidget(m_clients, 0, 1);
     auto *reasonLabel = new QLabel(QStringLiteral("Grund"), this);
-    m_reasons = new QComboBox(this);
+    m_reasons = new Picker(this);
     m_reasons->setObjectName(QStringLiteral("reasonPicker"));
     m_reasons->setAccessibleName(QStringLiteral("Grund"));
     reasonLabel->setBuddy(m_reasons);

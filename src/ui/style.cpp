@@ -1,8 +1,11 @@
 #include "ui/style.h"
 
+#include "ui/accessible.h"
+
 #include <cmath>
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStyleOptionToolButton>
@@ -147,18 +150,49 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     painter.drawControl(QStyle::CE_PushButton, option);
 }
 
-LinkLabel::LinkLabel(const QString &text, QWidget *parent)
-    : QLabel(parent) {
-    setTextFormat(Qt::RichText);
-    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    setOpenExternalLinks(false);
-    setText(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
-    connect(this, &QLabel::linkActivated, this, &LinkLabel::activated);
+LinkButton::LinkButton(const QString &text, QWidget *parent)
+    : QAbstractButton(parent) {
+    ui::installAccessibility();
+    setText(text);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void LinkLabel::setUrl(const std::optional<QUrl> &url) {
-    setToolTip(url ? url->toString() : QString());
+void LinkButton::setUrl(const std::optional<QUrl> &url) {
+    const QString address = url ? url->toString() : QString();
+    setToolTip(address);
+    setAccessibleDescription(address);
     setVisible(url.has_value());
+}
+
+QSize LinkButton::sizeHint() const {
+    // Room for the focus frame around the text.
+    return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(4, 2);
+}
+
+void LinkButton::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    painter.setFont(underlined);
+    painter.setPen(palette().color(QPalette::Link));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+    if (hasFocus()) {
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+    }
+}
+
+void LinkButton::keyPressEvent(QKeyEvent *event) {
+    // Links follow Enter as well as Space; nothing else of the panel does.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 DisclosureButton::DisclosureButton(const QString &text, QWidget *parent)

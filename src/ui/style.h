@@ -2,6 +2,7 @@
 // The panel's few text styles and button looks, all taken from the desktop's
 // own style and palette so that a dark desktop stays dark.
 
+#include <QAbstractButton>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -59,15 +60,18 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// A text link that opens an address in the browser. Shows the address it
-// would open as its tooltip.
-class LinkLabel : public QLabel {
+// A text link that opens an address in the browser: reached by Tab and
+// Shift+Tab like any control, pressed by a click, Enter or Space (clicked()).
+// Shows the address it would open as its tooltip and description.
+class LinkButton : public QAbstractButton {
     Q_OBJECT
 public:
-    LinkLabel(const QString &text, QWidget *parent = nullptr);
+    LinkButton(const QString &text, QWidget *parent = nullptr);
     // Nothing to open hides the link.
     void setUrl(const std::optional<QUrl> &url);
+    QSize sizeHint() const override;
 
-Q_SIGNALS:
-    void activated();
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };
