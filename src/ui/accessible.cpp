@@ -185,10 +185,8 @@ void MessageLine::setMessage(const QString &message) {
     setVisible(!message.isEmpty());
     if (message.isEmpty())
         return;
-    // Appearing as an alert is announced by screen readers; a new text while
-    // shown is a name change of the alert. Other platforms take the Alert.
-    QAccessibleEvent nameChanged(this, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&nameChanged);
+    // Over AT-SPI the alert's appearing and its new name (QLabel reports it)
+    // are what a screen reader announces; other platforms take the Alert.
     QAccessibleEvent alert(this, QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
 }

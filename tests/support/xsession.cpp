@@ -20,71 +20,66 @@ QStringList words(const char *line) {
     return QString::fromLatin1(line).split(QLatin1Char(' '));
 }
 
+// Run inside the session: its variables, then a wait for stdin to close.
+constexpr const char *environmentDump =
+    "for name in DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME XDG_RUNTIME_DIR "
+    "QT_LINUX_ACCESSIBILITY_ALWAYS_ON; do eval \"echo velmora-env:$name=\\$$name\"; done; "
+    "echo velmora-session-ready; exec cat >/dev/null";
+
 } // namespace
 
-QByteArray XSession::firstLine(QProcess &process) {
+bool XSession::start(const QString &dir, QString *why, bool trayHost) {
+    // The scripts print the session's environment, then wait for stdin to
+    // close; ending the command stops X, the bus and the keyring. The tray
+    // host is ours, so that it can come and go.
+    QDir().mkpath(dir);
+    QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"VELMORA_IN_PRIVATE_KEYRING", "DISPLAY", "WAYLAND_DISPLAY",
+                             "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
+        outside.remove(QString::fromLatin1(name));
+    outside.insert(QStringLiteral("TMPDIR"), dir);
+    m_session.setProcessEnvironment(outside);
+    // What the servers say goes to a file, apart from the lines read here.
+    const QString log = dir + QStringLiteral("/session.log");
+    m_session.setStandardErrorFile(log);
+    const QString scripts = QStringLiteral(VELMORA_SOURCE_DIR "/scripts/");
+    m_session.start(scripts + QStringLiteral("with-keyring"),
+                    {scripts + QStringLiteral("xsession"), QStringLiteral("--accessible"),
+                     QStringLiteral("--no-tray"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QString::fromLatin1(environmentDump)});
+
     QByteArray printed;
     const QDeadlineTimer deadline(timeoutMs);
-    while (!printed.contains('\n') && process.state() != QProcess::NotRunning &&
-           !deadline.hasExpired()) {
-        process.waitForReadyRead(100);
-        printed += process.readAllStandardOutput();
+    while (!printed.contains("\nvelmora-session-ready\n") &&
+           m_session.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        m_session.waitForReadyRead(100);
+        printed += m_session.readAll();
     }
-    return printed.trimmed();
-}
-
-bool XSession::start(const QString &dir, QString *why, bool trayHost) {
-    // Without a display number Xvfb takes the first free one and writes it
-    // to -displayfd once it accepts clients.
-    m_xvfb.start(QStringLiteral("Xvfb"), words("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp"));
-    m_display = QLatin1Char(':') + QString::fromLatin1(firstLine(m_xvfb));
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                words("--session --nofork --nopidfile --print-address=1"));
-    m_busAddress = QString::fromLatin1(firstLine(m_bus));
-    if (m_display.size() < 2 || m_busAddress.isEmpty()) {
-        *why = QStringLiteral("Xvfb (%1) or dbus-daemon (%2) did not start")
-                   .arg(m_display, m_busAddress);
-        return false;
+    m_environment = QProcessEnvironment::systemEnvironment();
+    m_environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    m_environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    m_environment.remove(QStringLiteral("VELMORA_IN_PRIVATE_KEYRING"));
+    for (const QByteArray &line : printed.split('\n')) {
+        const int equals = line.indexOf('=');
+        if (line.startsWith("velmora-env:") && equals > 0)
+            m_environment.insert(QString::fromUtf8(line.mid(12, equals - 12)),
+                                 QString::fromUtf8(line.mid(equals + 1)));
     }
-
-    // In the foreground it reads the password from stdin and creates the
-    // login keyring unlocked. A program asking before it owns its name would
-    // have the bus start a second, locked keyring.
-    m_dir = dir;
-    QDir().mkpath(dir + QStringLiteral("/data"));
-    QDir().mkpath(dir + QStringLiteral("/run"));
-    QFile::setPermissions(dir + QStringLiteral("/run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    m_keyring.setProcessEnvironment(environment());
-    m_keyring.setProcessChannelMode(QProcess::MergedChannels);
-    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
-                    words("--foreground --components=secrets --unlock"));
-    m_keyring.write("velmora");
-    m_keyring.closeWriteChannel();
-    const bool keyring = QTest::qWaitFor(
-        [this] {
-            const auto reply = run(QStringLiteral("dbus-send"),
-                                   words("--print-reply --dest=org.freedesktop.DBus "
-                                         "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner "
-                                         "string:org.freedesktop.secrets"));
-            return reply && reply->contains("boolean true");
-        },
-        timeoutMs);
-
-    if (!keyring) {
-        *why = QStringLiteral("no keyring on the private bus (%1)")
-                   .arg(QString::fromLocal8Bit(m_keyring.readAll()));
+    if (!printed.contains("velmora-session-ready")) {
+        QFile said(log);
+        said.open(QIODevice::ReadOnly);
+        *why = QStringLiteral("the private X session did not start: %1 %2")
+                   .arg(QString::fromLocal8Bit(printed), QString::fromLocal8Bit(said.readAll()));
         return false;
     }
     return !trayHost || startTrayHost(why);
 }
 
 bool XSession::startTrayHost(QString *why) {
-    // Its visible window is where icons are embedded.
     m_trayer.setProcessEnvironment(environment());
     m_trayer.setProcessChannelMode(QProcess::MergedChannels);
-    m_trayer.start(QStringLiteral("trayer"), words("--edge bottom --align right --widthtype pixel "
-                                                   "--width 120 --heighttype pixel --height 32"));
+    m_trayer.start(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/tray-host"), {});
+    // Its visible window is where icons are embedded.
     const bool tray = QTest::qWaitFor(
         [this] {
             m_trayArea = windows(QStringLiteral("trayer")).value(0);
@@ -102,19 +97,16 @@ void XSession::stopTrayHost() {
 }
 
 void XSession::stop() {
-    for (QProcess *process : {&m_trayer, &m_keyring, &m_bus, &m_xvfb})
-        stopProcess(*process);
+    stopTrayHost();
+    if (m_session.state() == QProcess::NotRunning)
+        return;
+    m_session.closeWriteChannel();
+    if (!m_session.waitForFinished(timeoutMs))
+        stopProcess(m_session);
 }
 
 QProcessEnvironment XSession::environment() const {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), m_display);
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir + QStringLiteral("/data"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/run"));
-    return environment;
+    return m_environment;
 }
 
 std::optional<QByteArray> XSession::run(const QString &program,
