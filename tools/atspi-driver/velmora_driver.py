@@ -364,6 +364,7 @@ COMMANDS = {
     "focus-cycle": ("", lambda d: "\n".join("\t".join(pair) for pair in zip(*d.focus_cycle()))),
     "controls": ("", lambda d: "\n".join(f"{r}\t{n}" for r, n in d.controls())),
     "announcements": ("", lambda d: "\n".join(d.take_announcements())),
+    "tray-icon": ("", lambda d: "{2}x{3}+{0}+{1}".format(*d.tray_icon())),
     "click-tray": ("", lambda d: d.click_tray()),
     "tray-state": ("SYMBOLPROGRAMM", lambda d, tool: d.tray_state(tool)),
     "clipboard": ("[clipboard|primary]", lambda d, s="clipboard": d.clipboard(s)),
@@ -371,9 +372,14 @@ COMMANDS = {
 }
 
 
+USAGE = "Befehle:\n" + "\n".join(f"  {c} {a}".rstrip() for c, (a, _) in COMMANDS.items())
+
+
 def run(driver, words):
     if not words or words[0] not in COMMANDS:
-        raise DriverError("Befehle:\n" + "\n".join(f"  {c} {a}" for c, (a, _) in COMMANDS.items()))
+        raise DriverError(USAGE)
+    # The app shows up in the tree a moment after it starts.
+    driver.wait_until(f"{APP} erscheint im Baum", driver.app)
     try:
         out = COMMANDS[words[0]][1](driver, *words[1:])
     except TypeError as error:
@@ -382,6 +388,9 @@ def run(driver, words):
 
 
 def main(argv):
+    if argv[1:2] in ([], ["help"], ["--help"]):
+        print(__doc__.strip() + "\n\n" + USAGE)
+        return 0
     if argv[1:2] == ["serve"]:
         driver = Driver()
         for line in sys.stdin:
