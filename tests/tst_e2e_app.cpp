@@ -51,18 +51,23 @@ const QHash<QString, QStringList> shownControls{
                        QStringList{u"link\tEingangsmappe öffnen"_s,
                                    u"push button\tHandy verbinden"_s, u"image\tQR-Code"_s,
                                    u"label\tEinmaligen QR-Code mit der Handy-Kamera scannen."_s,
-                                   u"push button\tLink kopieren"_s,
-                                   u"alert\tMit dem Handy scannen · 15 Minuten gültig."_s} +
+                                   u"push button\tLink kopieren"_s} +
                        footer},
 };
 
-// The focusable controls of the member's start form, in Tab order.
-const QStringList startFormTabOrder{
-    u"text „Kunde suchen“"_s,         u"combo box „Kunde“"_s,
-    u"combo box „Grund“"_s,           u"text „Notiz (optional)“"_s,
-    u"push button „Timer starten“"_s, u"push button „Auf Updates prüfen …“"_s,
-    u"link „Web-App öffnen“"_s,       u"push button „Abmelden“"_s,
-    u"push button „Beenden“"_s,       u"push button „Daten neu laden“"_s};
+// The focusable controls in Tab order, from the one holding the focus.
+const QStringList startFormFocus{u"text „Kunde suchen“"_s, u"combo box „Kunde“"_s,
+                                 u"combo box „Grund“"_s, u"text „Notiz (optional)“"_s,
+                                 u"push button „Timer starten“"_s};
+const QStringList footerFocus{u"push button „Auf Updates prüfen …“"_s, u"link „Web-App öffnen“"_s,
+                              u"push button „Abmelden“"_s, u"push button „Beenden“"_s,
+                              u"push button „Daten neu laden“"_s};
+const QHash<QString, QStringList> tabOrder{
+    {u"start form"_s, startFormFocus + footerFocus},
+    {u"QR code"_s,
+     QStringList{u"push button „Handy verbinden“"_s, u"push button „Link kopieren“"_s} +
+         footerFocus + startFormFocus + QStringList{u"link „Eingangsmappe öffnen“"_s}},
+};
 
 } // namespace
 
@@ -72,12 +77,16 @@ const QStringList startFormTabOrder{
         QString out_;                                                                              \
         DRIVE(out_, __VA_ARGS__);                                                                  \
     } while (false)
-// The controls shown now are those of `condition` in the table.
+// The controls shown now are those of `condition` in the table. The message
+// line comes and goes with the automatic reload; its announcements are
+// checked on their own.
 #define SHOWS(condition)                                                                           \
     do {                                                                                           \
         QString shown_;                                                                            \
         DRIVE(shown_, u"controls"_s);                                                              \
-        QCOMPARE(shown_.split(u'\n'), shownControls.value(condition));                             \
+        QStringList lines_ = shown_.split(u'\n');                                                  \
+        lines_.removeIf([](const QString &line) { return line.startsWith(u"alert\t"_s); });        \
+        QCOMPARE(lines_.join(u'\n'), shownControls.value(condition).join(u'\n'));                  \
     } while (false)
 
 class TestE2eApp : public QObject {
@@ -98,6 +107,8 @@ private:
     }
     // Types a fresh setup link of `userId` into the focused field and connects.
     bool signIn(const QString &userId, QString *why);
+    // Tab round the panel and Shift+Tab back, as the table says for `condition`.
+    void walkRound(const QString &condition);
     QStringList opened() const;
 
     QTemporaryDir m_dir;
@@ -161,6 +172,22 @@ bool TestE2eApp::signIn(const QString &userId, QString *why) {
            m_driver.run({u"find"_s, u"text"_s, u"Kunde suchen"_s, u"focused"_s}, why);
 }
 
+void TestE2eApp::walkRound(const QString &condition) {
+    // Round the panel with Tab, and back with Shift+Tab in exactly the
+    // reverse order: nothing is skipped and nothing holds the focus.
+    QString out;
+    DRIVE(out, u"focus-cycle"_s);
+    QStringList forward, backward;
+    for (const QString &line : out.split(u'\n')) {
+        forward << line.section(u'\t', 0, 0);
+        backward << line.section(u'\t', 1, 1);
+    }
+    const QStringList order = tabOrder.value(condition);
+    QCOMPARE(forward, order.mid(1) + order.mid(0, 1));
+    QStringList reversed(forward.crbegin() + 1, forward.crend());
+    QCOMPARE(backward, reversed << forward.last());
+}
+
 QStringList TestE2eApp::opened() const {
     QFile log(m_dir.filePath(u"browser.log"_s));
     return log.open(QIODevice::ReadOnly)
@@ -197,17 +224,9 @@ void TestE2eApp::memberWithTheKeyboard() {
     QTRY_COMPARE_WITH_TIMEOUT(authorization(u"/api/state"_s), bearer, timeoutMs);
     SHOWS(u"start form"_s);
 
-    // Round the panel with Tab, and back with Shift+Tab in exactly the
-    // reverse order: nothing is skipped and nothing holds the focus.
-    DRIVE(out, u"focus-cycle"_s);
-    QStringList forward, backward;
-    for (const QString &line : out.split(u'\n')) {
-        forward << line.section(u'\t', 0, 0);
-        backward << line.section(u'\t', 1, 1);
-    }
-    QCOMPARE(forward, startFormTabOrder.mid(1) + startFormTabOrder.mid(0, 1));
-    QStringList reversed(forward.crbegin() + 1, forward.crend());
-    QCOMPARE(backward, reversed << forward.last());
+    walkRound(u"start form"_s);
+    if (QTest::currentTestFailed())
+        return;
 
     // The second client with the arrow key, a note, then Space on "Timer starten".
     DO(u"key"_s, u"Tab"_s, u"Down"_s);
@@ -262,6 +281,9 @@ void TestE2eApp::administratorCopiesTheLink() {
     DRIVE(out, u"announcements"_s);
     QCOMPARE(out, u"Mit dem Handy scannen · 15 Minuten gültig."_s);
     SHOWS(u"QR code"_s);
+    walkRound(u"QR code"_s);
+    if (QTest::currentTestFailed())
+        return;
 
     DO(u"tab-to"_s, u"push button"_s, u"Link kopieren"_s);
     DO(u"key"_s, u"space"_s);
@@ -278,9 +300,10 @@ void TestE2eApp::administratorCopiesTheLink() {
     zbar.start(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, shot});
     QVERIFY(zbar.waitForFinished(timeoutMs));
     QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), clipboard);
-    // The confirmation passes; the message line stayed as it was.
+    // The confirmation passes; nothing was said on the message line.
     DO(u"find"_s, u"push button"_s, u"Link kopieren"_s, u"focused"_s);
-    SHOWS(u"QR code"_s);
+    DRIVE(out, u"announcements"_s);
+    QCOMPARE(out, QString());
 
     DO(u"press"_s, u"push button"_s, u"Abmelden"_s);
     DO(u"find"_s, u"text"_s, u"Einrichtungslink einfügen"_s, u"focused"_s);
