@@ -92,16 +92,16 @@ class Driver:
                 return candidate
         return None
 
-    def walk(self, root=None, showing_only=True):
-        """Objects in tree order, depth first."""
-        root = root or self.app()
+    def walk(self):
+        """The app's shown objects in tree order, depth first."""
+        root = self.app()
         if root is None:
             return
         stack = [root]
         while stack:
             node = stack.pop()
             try:
-                if showing_only and node is not root and "showing" not in states(node):
+                if node is None or (node is not root and "showing" not in states(node)):
                     continue
                 yield node
                 count = node.get_child_count()
@@ -210,17 +210,27 @@ class Driver:
         self.wait_until(f"{role_name} „{name}“ ist nicht mehr zu sehen", lambda: all(
             role(n) != role_name or n.get_name() != name for n in self.walk()))
 
+    def focus_name(self):
+        return describe(self.wait_until("ein Bedienelement hat den Fokus", self.focused))
+
+    def move_focus(self, keys, before):
+        """Presses `keys` and waits until the focus has left `before`; where it is now."""
+        self.key(keys)
+
+        def moved():
+            now = self.focused()
+            return now if now is not None and describe(now) != before else None
+
+        return describe(self.wait_until(f"der Fokus verlässt {before} nach {keys}", moved))
+
     def tab_to(self, role_name, name, direction="vor", limit=40):
         """Tab (or Shift+Tab with direction "zurück") until that control has the focus."""
         target = f"{role_name} „{name}“"
+        now = self.focus_name()
         for _ in range(limit):
-            now = self.wait_until("ein Bedienelement hat den Fokus", self.focused)
-            if describe(now) == target:
+            if now == target:
                 return
-            before = describe(now)
-            self.key("shift+Tab" if direction == "zurück" else "Tab")
-            self.wait_until(f"der Fokus verlässt {before}",
-                            lambda: (lambda f: f is not None and describe(f) != before)(self.focused()))
+            now = self.move_focus("shift+Tab" if direction == "zurück" else "Tab", now)
         self.fail(f"{target} nach {limit}-mal Tab nicht erreicht")
 
     def key(self, *keys):
@@ -231,20 +241,14 @@ class Driver:
     def focus_cycle(self, limit=40):
         """Tab from the focused control round to it again, then Shift+Tab the
         same number of steps: both sequences of "role name"."""
-        start = self.wait_until("ein Bedienelement hat den Fokus", self.focused)
-        first = describe(start)
+        first = self.focus_name()
         forward, backward = [], []
         for keys, seen in (("Tab", forward), ("shift+Tab", backward)):
-            previous = first
+            now = first
             for _ in range(limit if keys == "Tab" else len(forward)):
-                self.key(keys)
-                now = self.wait_until(
-                    f"der Fokus verlässt {previous} nach {keys}",
-                    lambda: (lambda f: f if f is not None and describe(f) != previous else None)(
-                        self.focused()))
-                previous = describe(now)
-                seen.append(previous)
-                if keys == "Tab" and previous == first:
+                now = self.move_focus(keys, now)
+                seen.append(now)
+                if keys == "Tab" and now == first:
                     break
         return forward, backward
 
@@ -360,7 +364,7 @@ COMMANDS = {
     "gone": ("ROLLE NAME", lambda d, r, n: d.gone(r, n)),
     "tab-to": ("ROLLE NAME [vor|zurück]", lambda d, r, n, w="vor": d.tab_to(r, n, w)),
     "key": ("TASTE...", lambda d, *k: d.key(*k)),
-    "focused": ("", lambda d: describe(d.wait_until("ein Bedienelement hat den Fokus", d.focused))),
+    "focused": ("", lambda d: d.focus_name()),
     "focus-cycle": ("", lambda d: "\n".join("\t".join(pair) for pair in zip(*d.focus_cycle()))),
     "controls": ("", lambda d: "\n".join(f"{r}\t{n}" for r, n in d.controls())),
     "announcements": ("", lambda d: "\n".join(d.take_announcements())),
