@@ -87,7 +87,12 @@ AdminSection::AdminSection(Model *model, QWidget *parent)
     connect(model, &Model::serverURLChanged, this, &AdminSection::sync);
     connect(model, &Model::busyChanged, this, &AdminSection::sync);
     connect(model, &Model::setupImageChanged, this, &AdminSection::sync);
-    connect(model, &Model::setupLinkChanged, this, &AdminSection::sync);
+    connect(model, &Model::setupLinkChanged, this, [this] {
+        // "Kopiert ✓" was about the link before.
+        m_copied->stop();
+        m_copy->setText(copyText);
+        sync();
+    });
     sync();
 }
 
