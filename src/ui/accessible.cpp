@@ -133,6 +133,19 @@ private:
     LinkButton *link() const { return static_cast<LinkButton *>(widget()); }
 };
 
+// The loading bar: a progress bar of unknown length, busy.
+class BusyAccessible : public QAccessibleWidget {
+public:
+    explicit BusyAccessible(QWidget *widget)
+        : QAccessibleWidget(widget, QAccessible::ProgressBar) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.busy = true;
+        return state;
+    }
+};
+
 class MessageAccessible : public QAccessibleWidget {
 public:
     explicit MessageAccessible(QWidget *widget)
@@ -156,6 +169,8 @@ QAccessibleInterface *accessibleFor(const QString &className, QObject *object) {
         return new LinkAccessible(widget);
     if (className == QLatin1String("MessageLine"))
         return new MessageAccessible(widget);
+    if (className == QLatin1String("BusyBar"))
+        return new BusyAccessible(widget);
     if (className == QLatin1String("QrImageView"))
         return new QAccessibleWidget(widget, QAccessible::Graphic);
     return nullptr;

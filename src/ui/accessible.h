@@ -1,8 +1,8 @@
 #pragma once
 // What assistive technology (screen readers, AT-SPI clients) learns about the
 // panel's own controls: links as links, pickers named by their label with the
-// choice as value, the clock as "Laufzeit", the QR code as a picture, and the
-// message line as an alert.
+// choice as value, the clock as "Laufzeit", the QR code as a picture, the
+// loading bar as busy, and the message line as an alert.
 
 #include <QComboBox>
 #include <QLabel>
