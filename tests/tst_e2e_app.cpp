@@ -279,7 +279,7 @@ void TestE2eApp::memberWithTheKeyboard() {
 void TestE2eApp::administratorCopiesTheLink() {
     QString out;
     // The first state comes late: the panel says it is loading meanwhile.
-    m_server.setFault(u"/api/state"_s, Fault{.delayMs = 4000, .times = 1});
+    m_server.setFault(u"/api/state"_s, Fault{.delayMs = 6000, .times = 1});
     QVERIFY2(signIn(m_server.adminId(), &out), qPrintable(out));
     DO(u"find"_s, u"progress bar"_s, u"Lade Daten …"_s, u"busy"_s);
     SHOWS(u"loading"_s);
