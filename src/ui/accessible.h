@@ -9,7 +9,8 @@
 
 namespace ui {
 
-// Teaches Qt's accessibility layer the classes below. Safe to call often.
+// Teaches Qt's accessibility layer the panel's own classes (this file's, LinkButton,
+// ClockView, QrImageView, BusyBar). The panel calls it; safe to call often.
 void installAccessibility();
 
 } // namespace ui

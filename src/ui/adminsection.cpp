@@ -1,7 +1,6 @@
 #include "ui/adminsection.h"
 
 #include "model/model.h"
-#include "ui/accessible.h"
 #include "ui/style.h"
 
 #include <QClipboard>
@@ -15,7 +14,6 @@ QrImageView::QrImageView(Model *model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
     setFixedSize(220, 220);
-    ui::installAccessibility();
     setAccessibleName(QStringLiteral("QR-Code"));
     setAccessibleDescription(
         QStringLiteral("Einmaliger Einrichtungslink: mit der Handy-Kamera scannen, um das Handy "

@@ -1,7 +1,5 @@
 #include "ui/clockview.h"
 
-#include "ui/accessible.h"
-
 #include <QEvent>
 #include <QPainter>
 
@@ -9,7 +7,6 @@ ClockView::ClockView(QWidget *parent)
     : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
-    ui::installAccessibility();
     setAccessibleName(QStringLiteral("Laufzeit"));
 }
 

@@ -1,7 +1,5 @@
 #include "ui/loadingview.h"
 
-#include "ui/accessible.h"
-
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,7 +10,6 @@ BusyBar::BusyBar(QWidget *parent)
     : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(4);
-    ui::installAccessibility();
     setAccessibleName(QStringLiteral("Lade Daten …"));
     m_frames.setInterval(33);
     connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));

@@ -1,7 +1,5 @@
 #include "ui/style.h"
 
-#include "ui/accessible.h"
-
 #include <cmath>
 
 #include <QFontDatabase>
@@ -152,7 +150,6 @@ void ProminentButton::paintEvent(QPaintEvent *) {
 
 LinkButton::LinkButton(const QString &text, QWidget *parent)
     : QAbstractButton(parent) {
-    ui::installAccessibility();
     setText(text);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
