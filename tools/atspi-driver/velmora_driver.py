@@ -341,7 +341,7 @@ def value(node):
 def describe(node, with_states=False):
     line = f"{role(node)} „{node.get_name()}“"
     if with_states:
-        have = states(node) & {"enabled", "focused", "focusable", "checked", "expanded"}
+        have = states(node) & {"enabled", "focused", "focusable", "checked", "expanded", "busy"}
         description = node.get_description()
         line += (f" = {value(node)!r}" if "Text" in node.get_interfaces() else "") + \
             (f" [{', '.join(sorted(have))}]" if have else "") + \
