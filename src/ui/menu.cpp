@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QFrame>
-#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -99,21 +98,22 @@ Menu::Menu(Model *model, QWidget *parent)
     syncMessage();
 }
 
-void Menu::syncVariant() {
-    QWidget *variant = m_loading;
+QWidget *Menu::shownVariant() const {
     switch (m_model->variant()) {
     case Model::Variant::SignedOut:
-        variant = m_signedOut;
-        break;
+        return m_signedOut;
     case Model::Variant::RunningEntry:
-        variant = m_running;
-        break;
+        return m_running;
     case Model::Variant::StartForm:
-        variant = m_startForm;
-        break;
+        return m_startForm;
     case Model::Variant::Loading:
         break;
     }
+    return m_loading;
+}
+
+void Menu::syncVariant() {
+    QWidget *variant = shownVariant();
     const QList<QWidget *> variants{m_signedOut, m_running, m_startForm, m_loading};
     // Focus that sat in the content goes with it into the new variant, never
     // to whatever button follows (a stray Space would press it).
@@ -131,18 +131,27 @@ void Menu::syncVariant() {
     m_admin->setVisible(m_model->isAdmin());
     if (focusInContent || (variant == m_signedOut && !m_signedOut->isAncestorOf(focus))) {
         m_focusReturn = nullptr;
-        focusContent(variant);
+        focusContent();
     }
 }
 
-void Menu::focusContent(QWidget *variant) {
-    static const QHash<QString, QString> firstField{
-        {QStringLiteral("signedOutSection"), QStringLiteral("setupField")},
-        {QStringLiteral("startForm"), QStringLiteral("clientSearchField")},
-        {QStringLiteral("runningEntryView"), QStringLiteral("stopButton")}};
-    const auto name = firstField.constFind(variant->objectName());
-    QWidget *target = name == firstField.cend() ? nullptr : variant->findChild<QWidget *>(*name);
-    // While loading, the panel itself holds the focus until a form is there.
+void Menu::focusContent() {
+    // Each section names its first control. (Not as a focus proxy: in Qt 6.4
+    // a container whose child is its focus proxy breaks the Tab chain.)
+    QWidget *target = nullptr;
+    switch (m_model->variant()) {
+    case Model::Variant::SignedOut:
+        target = m_signedOut->firstControl();
+        break;
+    case Model::Variant::RunningEntry:
+        target = m_running->firstControl();
+        break;
+    case Model::Variant::StartForm:
+        target = m_startForm->firstControl();
+        break;
+    case Model::Variant::Loading:
+        break; // the panel itself holds the focus until a form is there
+    }
     (target ? target : this)->setFocus(Qt::OtherFocusReason);
 }
 
@@ -181,7 +190,7 @@ void Menu::showEvent(QShowEvent *event) {
         return;
     if (m_model->variant() == Model::Variant::SignedOut &&
         !m_signedOut->isAncestorOf(focusWidget()))
-        focusContent(m_signedOut);
+        focusContent();
     m_model->runRefresh();
 }
 

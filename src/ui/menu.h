@@ -43,7 +43,9 @@ protected:
 private:
     void syncVariant();
     void syncMessage();
-    void focusContent(QWidget *variant);
+    // The section the model's variant shows.
+    QWidget *shownVariant() const;
+    void focusContent();
     bool inContent(const QWidget *widget) const;
     void returnFocus();
 

@@ -42,6 +42,7 @@ RunningEntryView::RunningEntryView(Model *model, QWidget *parent)
     m_stop->setObjectName(QStringLiteral("stopButton"));
     connect(m_stop, &QPushButton::clicked, model, &Model::runStop);
     stack->addWidget(m_stop, 0, Qt::AlignLeft);
+    m_firstControl = m_stop;
 
     m_ticker = new QTimer(this);
     m_ticker->setObjectName(QStringLiteral("clockTicker"));

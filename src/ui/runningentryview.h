@@ -14,6 +14,9 @@ class RunningEntryView : public QWidget {
 public:
     explicit RunningEntryView(Model *model, QWidget *parent = nullptr);
 
+    // Where the focus goes when this section appears.
+    QWidget *firstControl() const { return m_firstControl; }
+
 protected:
     // The clock ticks only while it can be seen.
     void showEvent(QShowEvent *event) override;
@@ -30,4 +33,5 @@ private:
     ClockView *m_clock;
     QPushButton *m_stop;
     QTimer *m_ticker;
+    QWidget *m_firstControl = nullptr;
 };

@@ -24,6 +24,8 @@ SignedOutSection::SignedOutSection(Model *model, QWidget *parent)
     ui::bindText(setup, model, &Model::setupInput, &Model::setSetupInput,
                  &Model::setupInputChanged);
     stack->addWidget(setup);
+    // The setup link is what most people paste; the panel starts there.
+    m_firstControl = setup;
 
     m_connect = new ProminentButton(QStringLiteral("Gerät verbinden"), this);
     m_connect->setObjectName(QStringLiteral("connectButton"));

@@ -14,6 +14,9 @@ class SignedOutSection : public QWidget {
 public:
     explicit SignedOutSection(Model *model, QWidget *parent = nullptr);
 
+    // Where the focus goes when this section appears.
+    QWidget *firstControl() const { return m_firstControl; }
+
 private:
     void sync();
 
@@ -22,4 +25,5 @@ private:
     QToolButton *m_toggle;
     QWidget *m_passwordArea;
     QPushButton *m_login;
+    QWidget *m_firstControl = nullptr;
 };

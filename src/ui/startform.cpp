@@ -24,6 +24,7 @@ StartForm::StartForm(Model *model, QWidget *parent)
     ui::bindText(search, model, &Model::clientSearch, &Model::setClientSearch,
                  &Model::clientSearchChanged);
     stack->addWidget(search);
+    m_firstControl = search;
 
     auto *pickers = new QGridLayout;
     pickers->setContentsMargins(0, 0, 0, 0);

@@ -14,6 +14,9 @@ class StartForm : public QWidget {
 public:
     explicit StartForm(Model *model, QWidget *parent = nullptr);
 
+    // Where the focus goes when this section appears.
+    QWidget *firstControl() const { return m_firstControl; }
+
 private:
     // The model shows this form: signed in, loaded, no timer running.
     bool shown() const;
@@ -28,4 +31,5 @@ private:
     QComboBox *m_reasons;
     QPushButton *m_start;
     QLabel *m_missingRate;
+    QWidget *m_firstControl = nullptr;
 };
