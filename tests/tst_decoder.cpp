@@ -1,6 +1,11 @@
 #include "client/decoder.h"
 #include "client/failure.h"
+#include "modelfixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <functional>
@@ -87,6 +92,98 @@ void checkState(QString base) {
         QCOMPARE(failureOf([&] { decodeState(body); }), error);
 }
 
+// The records as the server would write them, each key in the style `key` picks; with
+// `extra`, every object also has a key the decoder does not know.
+QJsonObject encode(const State &state, const std::function<QString(const char *)> &key,
+                   bool extra) {
+    const auto object = [&](std::initializer_list<std::pair<const char *, QJsonValue>> fields) {
+        QJsonObject result;
+        if (extra)
+            result.insert(QStringLiteral("extra_field"), QJsonArray{1.5, QJsonObject{{"x", 1}}});
+        for (const auto &[name, value] : fields)
+            result.insert(key(name), value);
+        return result;
+    };
+    QJsonArray clients, reasons, rates;
+    for (const Customer &c : state.clients)
+        clients.append(object(
+            {{"id", c.id}, {"name", c.name}, {"enabled", c.enabled}, {"archived", c.archived}}));
+    for (const Reason &r : state.reasons)
+        reasons.append(object({{"id", r.id}, {"name", r.name}, {"active", r.active}}));
+    for (const Rate &r : state.rates)
+        rates.append(
+            object({{"clientId", r.clientId}, {"reasonId", r.reasonId}, {"cents", r.cents}}));
+    QJsonValue running = QJsonValue::Null;
+    if (const auto &e = state.running)
+        running = object({{"id", e->id},
+                          {"clientName", e->clientName},
+                          {"reasonName", e->reasonName},
+                          {"rateCents", e->rateCents},
+                          {"note", e->note},
+                          {"startedAt", e->startedAt}});
+    return object(
+        {{"user",
+          object({{"id", state.user.id}, {"name", state.user.name}, {"role", state.user.role}})},
+         {"clients", clients},
+         {"reasons", reasons},
+         {"rates", rates},
+         {"running", running}});
+}
+
+QString camelStyle(const char *name) {
+    return QString::fromLatin1(name);
+}
+
+QString snakeStyle(const char *name) {
+    QString snake;
+    for (const QChar c : QString::fromLatin1(name))
+        snake += c.isUpper() ? QStringLiteral("_") + c.toLower() : QString(c);
+    return snake;
+}
+
+// camelCase, snake_case or UPPER_SNAKE_CASE (only keys of two words and more), at random.
+QString anyStyle(const char *name) {
+    const QString snake = snakeStyle(name);
+    switch (QRandomGenerator::global()->bounded(snake.contains(u'_') ? 3 : 2)) {
+    case 0:
+        return camelStyle(name);
+    case 1:
+        return snakeStyle(name);
+    default:
+        return snake.toUpper();
+    }
+}
+
+// A large state with texts that need escaping and integers at the edges.
+State generatedState(QRandomGenerator &random, int clients) {
+    const QStringList texts{"",
+                            "Müller & Söhne",
+                            "\"zitiert\" \\ / \b\f\n\r\t",
+                            QString(QChar(1)) + QChar(0x1f) + QChar(0x7f),
+                            QString::fromUtf8("Emoji 😀 ✓ 中文"),
+                            QString(u'\0') + "nach NUL"};
+    const QList<qint64> integers{0,
+                                 1,
+                                 -1,
+                                 9007199254740993,
+                                 std::numeric_limits<qint64>::max(),
+                                 std::numeric_limits<qint64>::min()};
+    const auto text = [&] {
+        return texts[random.bounded(texts.size())] + QString::number(random.bounded(1000));
+    };
+    const auto integer = [&] { return integers[random.bounded(integers.size())]; };
+    State state{{text(), text(), "admin"}, {}, {}, {}, std::nullopt};
+    for (int c = 0; c < clients; ++c) {
+        state.clients.append({text(), text(), integer(), integer()});
+        for (int r = 0; r < 10; ++r)
+            state.rates.append({state.clients.last().id, integer(), integer()});
+    }
+    for (int r = 0; r < 50; ++r)
+        state.reasons.append({integer(), text(), integer()});
+    state.running =
+        Entry{text(), text(), text(), integer(), text(), random.generateDouble() * 1e12};
+    return state;
+}
 } // namespace
 
 class TestDecoder : public QObject {
@@ -102,6 +199,10 @@ private slots:
     void snakeCaseState();
     void smallAnswers_data();
     void smallAnswers();
+    void strictSyntax_data();
+    void strictSyntax();
+    void sameRecords_data();
+    void sameRecords();
 };
 
 void TestDecoder::state_data() {
@@ -115,6 +216,10 @@ void TestDecoder::state_data() {
     decodes("as sent", "", "", expectedWith());
     decodes("integer max", cents, R"("cents": 9223372036854775807)",
             expectedWith([](State &s) { s.rates[0].cents = std::numeric_limits<qint64>::max(); }));
+    decodes("integer min", cents, R"("cents": -9223372036854775808)",
+            expectedWith([](State &s) { s.rates[0].cents = std::numeric_limits<qint64>::min(); }));
+    decodes("integer as 1e3", cents, R"("cents": 1e3)",
+            expectedWith([](State &s) { s.rates[0].cents = 1000; }));
     decodes("integer written as 1.0", R"("active": 1)", R"("active": 1.0)", expectedWith());
     decodes("integer beyond double precision", cents, R"("cents": 9007199254740993)",
             expectedWith([](State &s) { s.rates[0].cents = 9007199254740993; }));
@@ -140,6 +245,10 @@ void TestDecoder::state_data() {
           "„rates[0].cents“ muss eine ganze Zahl sein, ist aber 1.5.");
     fails("integer 2^63", cents, R"("cents": 9223372036854775808)",
           "„rates[0].cents“ ist zu groß für eine ganze Zahl.");
+    fails("integer 2^63 as double", cents, R"("cents": 9.3e18)",
+          "„rates[0].cents“ ist zu groß für eine ganze Zahl.");
+    fails("integer below -2^63 as double", cents, R"("cents": -9.3e18)",
+          "„rates[0].cents“ ist zu klein für eine ganze Zahl.");
     fails("double as string", R"("startedAt": 1700000000000.5)", R"("startedAt": "1")",
           "„running.startedAt“ muss eine Zahl sein, ist aber ein Text.");
     fails("string as list", R"("name": "Ada")", R"("name": ["Ada"])",
@@ -191,6 +300,13 @@ void TestDecoder::snakeCaseState_data() {
     decodes("camel and snake mixed", R"("reason_id")", R"("reasonId")", same);
     decodes("both spellings, camel wins", R"("client_id": "c1")",
             R"("client_id": "zz", "clientId": "c1")", same);
+    decodes("runs of underscores, any letter case", R"("reason_id")", R"("rEaSoN__iD")", same);
+    decodes("two converted spellings, the smaller key wins", R"("client_id": "c1")",
+            R"("client_id": "zz", "CLIENT_ID": "c1")", same);
+    decodes("the same key twice, the last wins", R"("client_id": "c1")",
+            R"("client_id": "zz", "client_id": "c1")", same);
+    fails("outer underscores are kept", R"("reason_id")", R"("reason_id_")",
+          "„rates[0].reasonId“ fehlt.");
     fails("failure names the key as sent", R"("started_at": 1700000000000.5)",
           R"("started_at": null)", "„running.started_at“ ist null.");
     fails("failure in a list names the key as sent", R"("reason_id": 7)", R"("REASON_ID": 7.25)",
@@ -227,9 +343,11 @@ void TestDecoder::smallAnswers_data() {
     row("blank", "any", " \r\n", empty);
     row("html", "any", "<html>502 Bad Gateway</html>", notJson + "(Zeichen 1: unzulässiger Wert).");
     row("position counts characters", "any", R"({"tökän": "x",})",
-        notJson + "(Zeichen 15: Wert fehlt).");
+        notJson + "(Zeichen 15: Schlüssel fehlt).");
     row("trailing text", "any", R"({"token": "abc"} x)",
-        notJson + "(Zeichen 17: überzählige Zeichen am Ende).");
+        notJson + "(Zeichen 18: überzählige Zeichen am Ende).");
+    row("cut off", "any", R"({"token": "abc")",
+        notJson + "(Zeichen 16: Objekt nicht abgeschlossen).");
     row("number", "any", "42", notObject + "sondern eine Zahl.");
     row("list", "any", R"([{"token": "abc"}])", notObject + "sondern eine Liste.");
 }
@@ -252,6 +370,121 @@ void TestDecoder::smallAnswers() {
     QCOMPARE(failure.isEmpty() ? value : failure, expected);
     if (kind == "any")
         QCOMPARE(failureOf([&] { decodeState(body); }), expected);
+}
+
+// Every text RFC 8259 rejects fails with the position of the fault; what it allows
+// decodes, wherever it stands (here as the value of a key the decoder does not know).
+void TestDecoder::strictSyntax_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("column");     // of the fault within `value`, 1-based
+    QTest::addColumn<QString>("reason"); // empty: valid
+    const auto valid = [](const char *name, const QByteArray &value) {
+        QTest::newRow(name) << value << 0 << QString();
+    };
+    const auto invalid = [](const char *name, const QByteArray &value, int column,
+                            const char *reason) {
+        QTest::newRow(name) << value << column << QString::fromUtf8(reason);
+    };
+    valid("numbers", "[0, -0, 1.5, -2.5e-3, 1E+2, 0.0e0, 1e-400, 123456789012345678901234.5]");
+    valid("64-bit integers", "[-9223372036854775808, 18446744073709551615]");
+    valid("escapes", R"("\" \\ \/ \b \f \n \r \t \u00e4 \ud83d\ude00 \u0000")");
+    valid("raw UTF-8 and DEL", "\"äß😀\x7f\"");
+    valid("nesting and literals", R"({"a": [[], {}, [null, true, false]], "a": 1})");
+    valid("white space", "\t\r\n [ 1 ] ");
+    valid("1023 levels below the answer", QByteArray(1023, '[') + QByteArray(1023, ']'));
+    invalid("1024 levels below the answer", QByteArray(1024, '[') + QByteArray(1024, ']'), 1024,
+            "zu tief verschachtelt");
+
+    invalid("2.", "2.", 3, "unzulässige Zahl");
+    invalid(".5", ".5", 1, "unzulässige Zahl");
+    invalid("-2.", "-2.", 4, "unzulässige Zahl");
+    invalid("1.e3", "1.e3", 3, "unzulässige Zahl");
+    invalid("1e", "1e", 3, "unzulässige Zahl");
+    invalid("leading zero", "01", 2, "unzulässige Zahl");
+    invalid("plus sign", "+1", 1, "unzulässige Zahl");
+    invalid("minus alone", "-", 2, "unzulässige Zahl");
+    invalid("above 2^64 - 1", "18446744073709551616", 1, "Zahl außerhalb des Wertebereichs");
+    invalid("below -2^63", "-9223372036854775809", 1, "Zahl außerhalb des Wertebereichs");
+    invalid("beyond double", "-1e400", 1, "Zahl außerhalb des Wertebereichs");
+    invalid("NaN", "NaN", 1, "unzulässiger Wert");
+    invalid("capital literal", "True", 1, "unzulässiger Wert");
+    invalid("single quotes", "'a'", 1, "unzulässiger Wert");
+    invalid("comment", "/* c */ 1", 1, "unzulässiger Wert");
+
+    invalid("raw tab in a text", "\"a\tb\"", 3, "Steuerzeichen im Text");
+    invalid("raw newline in a text", "\"a\nb\"", 3, "Steuerzeichen im Text");
+    invalid("\\x41", R"("\x41")", 2, "unzulässige Escape-Sequenz");
+    invalid("\\U0041", R"("\U0041")", 2, "unzulässige Escape-Sequenz");
+    invalid("short \\u", R"("\u12")", 2, "unzulässige Escape-Sequenz");
+    invalid("lone high surrogate", R"("a\ud800")", 3, "unzulässige Escape-Sequenz");
+    invalid("high surrogate before a letter", R"("\ud800\u0041")", 2, "unzulässige Escape-Sequenz");
+    invalid("lone low surrogate", R"("\udc00")", 2, "unzulässige Escape-Sequenz");
+    invalid("byte FF", "\"a\xff\"", 3, "ungültiges UTF-8");
+    invalid("overlong", "\"\xc0\xaf\"", 2, "ungültiges UTF-8");
+    invalid("encoded surrogate", "\"\xed\xa0\x80\"", 2, "ungültiges UTF-8");
+    invalid("cut-off sequence", "\"\xc3\"", 2, "ungültiges UTF-8");
+    invalid("text not closed", "\"abc", 1, "Text nicht abgeschlossen");
+
+    invalid("comma before ]", "[1,]", 4, "Wert fehlt");
+    invalid("comma missing", "[1 2]", 4, "„,“ fehlt");
+    invalid("colon missing", R"({"a" 1})", 6, "„:“ fehlt");
+    invalid("comma before }", R"({"a": 1,})", 9, "Schlüssel fehlt");
+    invalid("bare key", "{a: 1}", 2, "Schlüssel fehlt");
+}
+
+void TestDecoder::strictSyntax() {
+    QFETCH(QByteArray, value);
+    QFETCH(int, column);
+    QFETCH(QString, reason);
+    const QByteArray before = R"({"token": "abc", "x": )";
+    const QString failure = failureOf([&] { decodeLoginResponse(before + value + "}"); });
+    const QString expected = reason.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("Die Antwort des Servers ist kein gültiges JSON "
+                                                  "(Zeichen %1: %2).")
+                                       .arg(before.size() + column)
+                                       .arg(reason);
+    QCOMPARE(failure, expected);
+}
+
+// The records carry exactly what the answer says: the devserver's demo data read back
+// into JSON, and generated records through JSON and back.
+void TestDecoder::sameRecords_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<State>("expected"); // empty user: compare with the body itself
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    for (const bool snake : {true, false}) {
+        fixture.server().setSnakeCaseState(snake);
+        for (const QString &user : {fixture.server().adminId(), fixture.server().memberId()}) {
+            auto model = fixture.newModel(
+                std::make_shared<MemoryTokenStore>(fixture.server().issueToken(user)));
+            const auto answer = testsupport::awaitTask(
+                model->request(QStringLiteral("api/state"), QStringLiteral("GET"), {}, true));
+            QVERIFY2(answer.ok(), qPrintable(answer.errorText()));
+            QTest::addRow("demo data, %s, %s", qPrintable(user), snake ? "snake" : "camel")
+                << *answer.value << State();
+        }
+    }
+    QRandomGenerator random(12);
+    const State large = generatedState(random, 2000);
+    QTest::newRow("generated, 2000 clients")
+        << QJsonDocument(encode(large, anyStyle, true)).toJson(QJsonDocument::Compact) << large;
+}
+
+void TestDecoder::sameRecords() {
+    QFETCH(QByteArray, body);
+    QFETCH(State, expected);
+    State decoded;
+    QCOMPARE(failureOf([&] { decoded = decodeState(body); }), QString());
+    if (expected.user.id.isEmpty()) {
+        QVERIFY(!decoded.clients.isEmpty() && !decoded.rates.isEmpty());
+        const bool snake = body.contains("client_id");
+        QCOMPARE(encode(decoded, snake ? snakeStyle : camelStyle, false),
+                 QJsonDocument::fromJson(body).object());
+    } else {
+        QVERIFY(decoded == expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDecoder)

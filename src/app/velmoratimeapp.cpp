@@ -100,7 +100,7 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
 
     // Keeps the tray symbol true to timers started or stopped elsewhere.
     m_refresh.setInterval(refreshInterval);
-    connect(&m_refresh, &QTimer::timeout, m_model.get(), &Model::runRefresh);
+    connect(&m_refresh, &QTimer::timeout, m_model.get(), &Model::runAutomaticRefresh);
     // The reload wakes us anyway; the reminder looks at the clock then too.
     connect(&m_refresh, &QTimer::timeout, m_reminder.get(), &Reminder::reschedule);
     m_refresh.start();

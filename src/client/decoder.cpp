@@ -1,292 +1,337 @@
 #include "client/decoder.h"
 
 #include "client/failure.h"
+#include "client/jsonsyntax.h"
 
-#include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
-#include <QVariant>
+#include <simdjson.h>
 
-#include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
+#include <string_view>
 
-// Failure texts name the offending value by its key path ("clients[3].id"). A key that
-// is present is named as the server sent it (say "running.started_at"), so that it can
-// be found in the raw answer; a missing key can only be named by the field's own name.
+// The text is parsed by simdjson's DOM parser, which validates all of it (RFC 8259,
+// UTF-8) before anything is read; the records are then read straight off its tape.
+// Nothing is built for a value that is fine: key paths and texts only when a value
+// fails. A failure names the offending value by its key path ("clients[3].id"); a key
+// that is present is named as the server sent it (say "running.started_at"), so that
+// it can be found in the raw answer; a missing key only by the field's own name.
 
 namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
 
 [[noreturn]] void fail(const QString &path, const QString &what) {
     throw DecodingError(QStringLiteral("Ungültige Antwort des Servers: „%1“ %2.").arg(path, what));
 }
 
-QString kindOf(const QJsonValue &value) {
+QString kindOf(const element &value) {
     switch (value.type()) {
-    case QJsonValue::Null:
+    case element_type::NULL_VALUE:
         return QStringLiteral("null");
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QJsonValue::Double:
+    case element_type::BOOL:
+        return value.get_bool().value_unsafe() ? QStringLiteral("true") : QStringLiteral("false");
+    case element_type::INT64:
+    case element_type::UINT64:
+    case element_type::DOUBLE:
         return QStringLiteral("eine Zahl");
-    case QJsonValue::String:
+    case element_type::STRING:
         return QStringLiteral("ein Text");
-    case QJsonValue::Array:
+    case element_type::ARRAY:
         return QStringLiteral("eine Liste");
-    case QJsonValue::Object:
+    case element_type::OBJECT:
         return QStringLiteral("ein Objekt");
-    case QJsonValue::Undefined:
-        break;
     }
     return QStringLiteral("nichts");
 }
 
-[[noreturn]] void failType(const QString &path, const char *expected, const QJsonValue &value) {
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// Where a value sits, as a chain up to the root; turned into text only on failure.
+struct Path {
+    const Path *parent = nullptr;
+    std::string_view key; // as sent; empty with an index
+    qsizetype index = -1; // list element
+
+    QString text() const {
+        QString head = parent ? parent->text() : QString();
+        if (index >= 0)
+            return head + QStringLiteral("[%1]").arg(index);
+        return head.isEmpty() ? fromUtf8(key) : head + u'.' + fromUtf8(key);
+    }
+    QString child(std::string_view name) const { return Path{this, name}.text(); }
+};
+
+[[noreturn]] void failType(const QString &path, const char *expected, const element &value) {
     fail(path,
          QStringLiteral("muss %1 sein, ist aber %2").arg(QLatin1String(expected), kindOf(value)));
 }
 
-QString parseErrorText(QJsonParseError::ParseError error) {
-    switch (error) {
-    case QJsonParseError::UnterminatedObject:
-        return QStringLiteral("Objekt nicht abgeschlossen");
-    case QJsonParseError::MissingNameSeparator:
-        return QStringLiteral("„:“ fehlt");
-    case QJsonParseError::UnterminatedArray:
-        return QStringLiteral("Liste nicht abgeschlossen");
-    case QJsonParseError::MissingValueSeparator:
-        return QStringLiteral("„,“ fehlt");
-    case QJsonParseError::IllegalValue:
-        return QStringLiteral("unzulässiger Wert");
-    case QJsonParseError::TerminationByNumber:
-        return QStringLiteral("Ende mitten in einer Zahl");
-    case QJsonParseError::IllegalNumber:
-        return QStringLiteral("unzulässige Zahl");
-    case QJsonParseError::IllegalEscapeSequence:
-        return QStringLiteral("unzulässige Escape-Sequenz");
-    case QJsonParseError::IllegalUTF8String:
-        return QStringLiteral("ungültiges UTF-8");
-    case QJsonParseError::UnterminatedString:
-        return QStringLiteral("Text nicht abgeschlossen");
-    case QJsonParseError::MissingObject: // Qt's name for "a value was expected here"
-        return QStringLiteral("Wert fehlt");
-    case QJsonParseError::DeepNesting:
-        return QStringLiteral("zu tief verschachtelt");
-    case QJsonParseError::DocumentTooLarge:
-        return QStringLiteral("zu groß");
-    case QJsonParseError::GarbageAtEnd:
-        return QStringLiteral("überzählige Zeichen am Ende");
-    case QJsonParseError::NoError:
-        break;
+// Whether `key` converts to `name` (convertFromSnakeCase), without building anything
+// for the ASCII keys servers send.
+bool convertsTo(std::string_view key, std::string_view name) {
+    for (const char c : key) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return convertFromSnakeCase(fromUtf8(key)) == fromUtf8(name);
     }
-    return QStringLiteral("unbekannter Fehler");
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+    size_t first = 0, end = key.size();
+    while (first < end && key[first] == '_')
+        ++first;
+    while (end > first && key[end - 1] == '_')
+        --end;
+    if (key.substr(first, end - first).find('_') == std::string_view::npos)
+        return key == name; // a single piece stays as it is
+    // Outer underscores are kept; inner runs of them join the pieces, each but the
+    // first with a capital.
+    size_t out = 0;
+    const auto put = [&](char c) { return out < name.size() && name[out++] == c; };
+    for (size_t i = 0; i < first; ++i) {
+        if (!put('_'))
+            return false;
+    }
+    for (size_t i = first; i < end;) {
+        const bool firstPiece = i == first;
+        while (key[i] == '_')
+            ++i;
+        for (bool head = true; i < end && key[i] != '_'; ++i, head = false) {
+            if (!put(head && !firstPiece ? upper(key[i]) : lower(key[i])))
+                return false;
+        }
+    }
+    for (size_t i = end; i < key.size(); ++i) {
+        if (!put('_'))
+            return false;
+    }
+    return out == name.size();
 }
 
-QJsonObject parseObject(const QByteArray &body) {
-    if (body.trimmed().isEmpty())
-        throw DecodingError(QStringLiteral("Die Antwort des Servers ist leer."));
-    const auto notAnObject = [](const QJsonValue &value) {
-        return DecodingError(
-            QStringLiteral("Die Antwort des Servers ist kein JSON-Objekt, sondern %1.")
-                .arg(kindOf(value)));
+// The field names of each record, in the record's order.
+template <typename T> struct Fields;
+#define VELMORA_FIELDS(Record, ...)                                                                \
+    template <> struct Fields<Record> {                                                            \
+        static constexpr std::string_view names[] = {__VA_ARGS__};                                 \
     };
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError) {
-        // Qt only takes objects and arrays at the top; a bare value is valid JSON all the
-        // same and deserves the plainer message.
-        const QJsonDocument wrapped = QJsonDocument::fromJson('[' + body + ']');
-        if (wrapped.isArray() && wrapped.array().size() == 1)
-            throw notAnObject(wrapped.array().first());
-        const qsizetype position = QString::fromUtf8(body.left(error.offset)).size();
-        throw DecodingError(
-            QStringLiteral("Die Antwort des Servers ist kein gültiges JSON (Zeichen %1: %2).")
-                .arg(std::max<qsizetype>(position, 1))
-                .arg(parseErrorText(error.error)));
-    }
-    if (!document.isObject())
-        throw notAnObject(document.array());
-    return document.object();
-}
+VELMORA_FIELDS(User, "id", "name", "role")
+VELMORA_FIELDS(Customer, "id", "name", "enabled", "archived")
+VELMORA_FIELDS(Reason, "id", "name", "active")
+VELMORA_FIELDS(Rate, "clientId", "reasonId", "cents")
+VELMORA_FIELDS(Entry, "id", "clientName", "reasonName", "rateCents", "note", "startedAt")
+VELMORA_FIELDS(State, "user", "clients", "reasons", "rates", "running")
+VELMORA_FIELDS(LoginResponse, "token")
+VELMORA_FIELDS(SetupLinkResponse, "link")
+VELMORA_FIELDS(SyncResponse, "ninjaSynced")
+VELMORA_FIELDS(ApiError, "error")
+#undef VELMORA_FIELDS
 
-qint64 integerValue(const QJsonValue &value, const QString &path) {
-    if (!value.isDouble())
-        failType(path, "eine ganze Zahl", value);
-    // Qt keeps every integral number that fits 64 bits as an integer (1.0 and 1e3 too),
-    // so a double here has a fraction or lies out of range. Qt's one blind spot: a
-    // literal just below -2^63 is rounded while parsing and arrives as -2^63.
-    const QVariant variant = value.toVariant();
-    if (variant.typeId() == QMetaType::LongLong)
-        return variant.toLongLong();
-    const double number = value.toDouble();
-    constexpr double limit = 9223372036854775808.0; // 2^63
-    if (std::trunc(number) != number)
-        fail(path, QStringLiteral("muss eine ganze Zahl sein, ist aber %1")
-                       .arg(QString::number(number, 'g', 17)));
-    if (number >= limit || number < -limit)
-        fail(path, number > 0 ? QStringLiteral("ist zu groß für eine ganze Zahl")
-                              : QStringLiteral("ist zu klein für eine ganze Zahl"));
-    return static_cast<qint64>(number);
-}
+template <typename T> T read(const element &value, const Path &path, KeyDecoding keys);
 
-// One JSON object of the answer, read field by field in the records' order.
-class Object {
+// One JSON object, its keys matched once to the record's fields; read by field index.
+template <typename T> class Object {
 public:
-    Object(const QJsonValue &value, QString path, KeyDecoding keys)
-        : m_path(std::move(path))
+    static constexpr auto &names = Fields<T>::names;
+
+    Object(const element &value, const Path &path, KeyDecoding keys)
+        : m_path(path)
         , m_keys(keys) {
-        if (!value.isObject())
-            failType(m_path, "ein Objekt", value);
-        m_object = value.toObject();
-        if (m_keys == KeyDecoding::FromSnakeCase) {
-            // Two keys may convert to the same name ("client_id", "clientId"); the one
-            // already written that way wins, otherwise the first in Qt's key order.
-            for (auto it = m_object.constBegin(); it != m_object.constEnd(); ++it) {
-                const QString name = convertFromSnakeCase(it.key());
-                if (!m_wireKeys.contains(name) || name == it.key())
-                    m_wireKeys.insert(name, it.key());
+        simdjson::dom::object object;
+        if (value.get(object) != simdjson::SUCCESS)
+            failType(path.text(), "ein Objekt", value);
+        for (const auto field : object) {
+            for (size_t i = 0; i < std::size(names); ++i) {
+                if (offer(m_fields[i], names[i], field.key, field.value))
+                    break;
             }
         }
     }
 
-    QString string(const char *name) const {
-        const auto [value, path] = required(name);
-        if (!value.isString())
-            failType(path, "ein Text", value);
-        return value.toString();
+    QString string(size_t i) const {
+        const element value = required(i);
+        std::string_view text;
+        if (value.get(text) != simdjson::SUCCESS)
+            failType(pathOf(i), "ein Text", value);
+        return fromUtf8(text);
     }
 
-    qint64 integer(const char *name) const {
-        const auto [value, path] = required(name);
-        return integerValue(value, path);
+    qint64 integer(size_t i) const {
+        const element value = required(i);
+        int64_t integer = 0;
+        if (value.get(integer) == simdjson::SUCCESS)
+            return integer;
+        // simdjson holds integers that fit neither as unsigned; text that is no
+        // integer literal (1.0, 1e3) as a double, allowed when integral and in range.
+        switch (value.type()) {
+        case element_type::UINT64:
+            fail(pathOf(i), QStringLiteral("ist zu groß für eine ganze Zahl"));
+        case element_type::DOUBLE: {
+            const double number = double(value.get_double());
+            constexpr double limit = 9223372036854775808.0; // 2^63
+            if (std::trunc(number) != number)
+                fail(pathOf(i), QStringLiteral("muss eine ganze Zahl sein, ist aber %1")
+                                    .arg(QString::number(number, 'g', 17)));
+            if (number >= limit || number < -limit)
+                fail(pathOf(i), number > 0 ? QStringLiteral("ist zu groß für eine ganze Zahl")
+                                           : QStringLiteral("ist zu klein für eine ganze Zahl"));
+            return static_cast<qint64>(number);
+        }
+        default:
+            failType(pathOf(i), "eine ganze Zahl", value);
+        }
     }
 
-    double number(const char *name) const {
-        const auto [value, path] = required(name);
-        if (!value.isDouble())
-            failType(path, "eine Zahl", value);
-        return value.toDouble();
+    double number(size_t i) const {
+        const element value = required(i);
+        double number = 0;
+        if (value.get(number) != simdjson::SUCCESS)
+            failType(pathOf(i), "eine Zahl", value);
+        return number;
     }
 
-    bool boolean(const char *name) const {
-        const auto [value, path] = required(name);
-        if (!value.isBool())
-            failType(path, "true oder false", value);
-        return value.toBool();
+    bool boolean(size_t i) const {
+        const element value = required(i);
+        bool flag = false;
+        if (value.get(flag) != simdjson::SUCCESS)
+            failType(pathOf(i), "true oder false", value);
+        return flag;
     }
 
-    template <typename T> T record(const char *name) const {
-        const auto [value, path] = required(name);
-        return read<T>(Object(value, path, m_keys));
+    template <typename R> R record(size_t i) const {
+        const element value = required(i);
+        const Path path{&m_path, m_fields[i].key};
+        return read<R>(value, path, m_keys);
     }
 
-    template <typename T> QList<T> list(const char *name) const {
-        const auto [value, path] = required(name);
-        if (!value.isArray())
-            failType(path, "eine Liste", value);
-        const QJsonArray array = value.toArray();
-        QList<T> result;
-        result.reserve(array.size());
-        for (qsizetype i = 0; i < array.size(); ++i)
-            result.append(
-                read<T>(Object(array.at(i), QStringLiteral("%1[%2]").arg(path).arg(i), m_keys)));
+    template <typename R> QList<R> list(size_t i) const {
+        const element value = required(i);
+        simdjson::dom::array array;
+        if (value.get(array) != simdjson::SUCCESS)
+            failType(pathOf(i), "eine Liste", value);
+        const Path path{&m_path, m_fields[i].key};
+        QList<R> result;
+        result.reserve(qsizetype(array.size()));
+        for (const element item : array)
+            result.append(read<R>(item, Path{&path, {}, result.size()}, m_keys));
         return result;
     }
 
     // Absent and null both mean "nothing"; anything else must be a whole record.
-    template <typename T> std::optional<T> optional(const char *name) const {
-        const auto found = find(name);
-        if (!found || found->value.isNull())
+    template <typename R> std::optional<R> optional(size_t i) const {
+        const Field &field = m_fields[i];
+        if (field.rank == Rank::None || field.value.is_null())
             return std::nullopt;
-        return read<T>(Object(found->value, found->path, m_keys));
+        const Path path{&m_path, field.key};
+        return read<R>(field.value, path, m_keys);
     }
-
-    template <typename T> static T read(const Object &object);
 
 private:
+    // How well a key matches a field: written as the field's name beats a converted key.
+    enum class Rank { None, Converted, Exact };
     struct Field {
-        QJsonValue value;
-        QString path;
+        element value;
+        std::string_view key; // as sent
+        Rank rank = Rank::None;
     };
 
-    QString childPath(const QString &key) const {
-        return m_path.isEmpty() ? key : m_path + u'.' + key;
+    // Takes `key` for the field if it matches and is the better match. Of two exact
+    // ones the last counts, of two converted ones the smaller key (the rules the
+    // answers were read by before).
+    bool offer(Field &field, std::string_view name, std::string_view key,
+               const element &value) const {
+        Rank rank = Rank::None;
+        if (key == name)
+            rank = Rank::Exact;
+        else if (m_keys == KeyDecoding::FromSnakeCase && convertsTo(key, name))
+            rank = Rank::Converted;
+        if (rank == Rank::None)
+            return false;
+        if (rank > field.rank || (rank == Rank::Exact) || (rank == field.rank && key <= field.key))
+            field = Field{value, key, rank};
+        return true;
     }
 
-    std::optional<Field> find(const char *name) const {
-        QString key = QString::fromLatin1(name);
-        if (m_keys == KeyDecoding::FromSnakeCase) {
-            const auto wire = m_wireKeys.constFind(key);
-            if (wire == m_wireKeys.constEnd())
-                return std::nullopt;
-            key = *wire;
-        }
-        const auto it = m_object.constFind(key);
-        if (it == m_object.constEnd())
-            return std::nullopt;
-        return Field{*it, childPath(key)};
+    element required(size_t i) const {
+        const Field &field = m_fields[i];
+        if (field.rank == Rank::None)
+            fail(m_path.child(names[i]), QStringLiteral("fehlt"));
+        if (field.value.is_null())
+            fail(pathOf(i), QStringLiteral("ist null"));
+        return field.value;
     }
 
-    Field required(const char *name) const {
-        auto found = find(name);
-        if (!found)
-            fail(childPath(QString::fromLatin1(name)), QStringLiteral("fehlt"));
-        if (found->value.isNull())
-            fail(found->path, QStringLiteral("ist null"));
-        return *std::move(found);
-    }
+    QString pathOf(size_t i) const { return m_path.child(m_fields[i].key); }
 
-    QJsonObject m_object;
-    QString m_path;
+    std::array<Field, std::size(Fields<T>::names)> m_fields;
+    const Path &m_path;
     KeyDecoding m_keys;
-    QHash<QString, QString> m_wireKeys; // converted name -> key as sent
 };
 
 // Braced initialisation evaluates left to right, so fields are read in the records'
 // order and the first bad one is the one reported.
-template <> User Object::read<User>(const Object &o) {
-    return {o.string("id"), o.string("name"), o.string("role")};
+template <> User read<User>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<User> o(v, p, k);
+    return {o.string(0), o.string(1), o.string(2)};
 }
 
-template <> Customer Object::read<Customer>(const Object &o) {
-    return {o.string("id"), o.string("name"), o.integer("enabled"), o.integer("archived")};
+template <> Customer read<Customer>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<Customer> o(v, p, k);
+    return {o.string(0), o.string(1), o.integer(2), o.integer(3)};
 }
 
-template <> Reason Object::read<Reason>(const Object &o) {
-    return {o.integer("id"), o.string("name"), o.integer("active")};
+template <> Reason read<Reason>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<Reason> o(v, p, k);
+    return {o.integer(0), o.string(1), o.integer(2)};
 }
 
-template <> Rate Object::read<Rate>(const Object &o) {
-    return {o.string("clientId"), o.integer("reasonId"), o.integer("cents")};
+template <> Rate read<Rate>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<Rate> o(v, p, k);
+    return {o.string(0), o.integer(1), o.integer(2)};
 }
 
-template <> Entry Object::read<Entry>(const Object &o) {
-    return {o.string("id"),         o.string("clientName"), o.string("reasonName"),
-            o.integer("rateCents"), o.string("note"),       o.number("startedAt")};
+template <> Entry read<Entry>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<Entry> o(v, p, k);
+    return {o.string(0), o.string(1), o.string(2), o.integer(3), o.string(4), o.number(5)};
 }
 
-template <> State Object::read<State>(const Object &o) {
-    return {o.record<User>("user"), o.list<Customer>("clients"), o.list<Reason>("reasons"),
-            o.list<Rate>("rates"), o.optional<Entry>("running")};
+template <> State read<State>(const element &v, const Path &p, KeyDecoding k) {
+    const Object<State> o(v, p, k);
+    return {o.record<User>(0), o.list<Customer>(1), o.list<Reason>(2), o.list<Rate>(3),
+            o.optional<Entry>(4)};
 }
 
-template <> LoginResponse Object::read<LoginResponse>(const Object &o) {
-    return {o.string("token")};
+template <> LoginResponse read<LoginResponse>(const element &v, const Path &p, KeyDecoding k) {
+    return {Object<LoginResponse>(v, p, k).string(0)};
 }
 
-template <> SetupLinkResponse Object::read<SetupLinkResponse>(const Object &o) {
-    return {o.string("link")};
+template <>
+SetupLinkResponse read<SetupLinkResponse>(const element &v, const Path &p, KeyDecoding k) {
+    return {Object<SetupLinkResponse>(v, p, k).string(0)};
 }
 
-template <> SyncResponse Object::read<SyncResponse>(const Object &o) {
-    return {o.boolean("ninjaSynced")};
+template <> SyncResponse read<SyncResponse>(const element &v, const Path &p, KeyDecoding k) {
+    return {Object<SyncResponse>(v, p, k).boolean(0)};
 }
 
-template <> ApiError Object::read<ApiError>(const Object &o) {
-    return {o.string("error")};
+template <> ApiError read<ApiError>(const element &v, const Path &p, KeyDecoding k) {
+    return {Object<ApiError>(v, p, k).string(0)};
+}
+
+[[noreturn]] void failSyntax(const QByteArray &body, simdjson::error_code code) {
+    if (code == simdjson::EMPTY)
+        throw DecodingError(QStringLiteral("Die Antwort des Servers ist leer."));
+    const std::optional<JsonSyntaxError> error =
+        findJsonSyntaxError(body, int(simdjson::DEFAULT_MAX_DEPTH));
+    if (!error) // only when memory runs out
+        throw DecodingError(QStringLiteral("Die Antwort des Servers konnte nicht gelesen werden "
+                                           "(%1).")
+                                .arg(QString::fromUtf8(simdjson::error_message(code))));
+    throw DecodingError(
+        QStringLiteral("Die Antwort des Servers ist kein gültiges JSON (Zeichen %1: %2).")
+            .arg(characterPosition(body, error->offset))
+            .arg(error->reason));
 }
 
 } // namespace
@@ -313,7 +358,19 @@ QString convertFromSnakeCase(const QString &key) {
 }
 
 template <typename T> T decode(const QByteArray &body, KeyDecoding keys) {
-    return Object::read<T>(Object(parseObject(body), QString(), keys));
+    // simdjson reads up to SIMDJSON_PADDING bytes past the end; a body without that
+    // much spare capacity is copied. The parser lives for one answer only, so a
+    // large state leaves no buffers behind.
+    simdjson::dom::parser parser;
+    const bool padded = body.capacity() - body.size() >= qsizetype(simdjson::SIMDJSON_PADDING);
+    element root;
+    if (const auto code = parser.parse(body.constData(), size_t(body.size()), !padded).get(root))
+        failSyntax(body, code);
+    if (root.type() != element_type::OBJECT)
+        throw DecodingError(
+            QStringLiteral("Die Antwort des Servers ist kein JSON-Objekt, sondern %1.")
+                .arg(kindOf(root)));
+    return read<T>(root, Path{}, keys);
 }
 
 template User decode<User>(const QByteArray &, KeyDecoding);

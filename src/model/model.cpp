@@ -99,6 +99,9 @@ void Model::setMessage(const QString &v) {
 void Model::setBusy(bool v) {
     assign(this, m_busy, v, &Model::busyChanged);
 }
+void Model::setReloading(bool v) {
+    assign(this, m_reloading, v, &Model::reloadingChanged);
+}
 
 void Model::setSetupImage(const QImage &v) {
     // Every new link brings a new image, even if it happens to look the same.
@@ -119,6 +122,10 @@ std::optional<QUrl> Model::inboxURL() const {
 // nothing.
 void Model::runRefresh() {
     refresh();
+}
+void Model::runAutomaticRefresh() {
+    if (m_reloadsInFlight == 0)
+        reload(false);
 }
 void Model::runLogin() {
     login();

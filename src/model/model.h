@@ -44,6 +44,8 @@ class Model : public QObject {
     Q_PROPERTY(Variant variant READ variant NOTIFY variantChanged)
     Q_PROPERTY(bool canStart READ canStart NOTIFY canStartChanged)
     Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
+    // A reload the user asked for is waiting for the server's answer.
+    Q_PROPERTY(bool reloading READ reloading NOTIFY reloadingChanged)
 
 public:
     // The panel's content: exactly one of these is shown.
@@ -75,6 +77,7 @@ public:
     bool canStart() const;
     // Signed in with a loaded state whose user is an administrator.
     bool isAdmin() const;
+    bool reloading() const { return m_reloading; }
 
     void setServerURL(const QString &value);
     void setEmail(const QString &value);
@@ -100,6 +103,9 @@ public:
     // Keep a still listed selection, else take the first listed entry.
     void chooseClient();
     void chooseReason();
+    // Shows a freshly loaded state: indexes its rates and keeps the selections
+    // valid. A state equal to the one shown changes nothing and notifies nobody.
+    void applyState(State loaded);
 
     // One request to the time server: the body of a 2xx answer, or a throw
     // (ServiceError, TransportError, KeychainError). A 401 answer signs out
@@ -112,6 +118,7 @@ public:
         co_return endpoint.decode(co_await request(endpoint, std::move(body)));
     }
 
+    // Reloads the state; goes out even while another reload waits.
     QCoro::Task<> refresh();
     QCoro::Task<> login();
     QCoro::Task<> connectWithSetupLink();
@@ -127,6 +134,9 @@ public:
 public Q_SLOTS:
     // The same actions for buttons and timers: start the coroutine, return at once.
     void runRefresh();
+    // The periodic reload: skipped while an earlier one still waits, so a slow
+    // server never collects a queue of state requests.
+    void runAutomaticRefresh();
     void runLogin();
     void runConnectWithSetupLink();
     void runLogout();
@@ -152,6 +162,7 @@ Q_SIGNALS:
     void variantChanged();
     void canStartChanged();
     void isAdminChanged();
+    void reloadingChanged();
 
 private:
     void setSetupLink(const QString &value);
@@ -162,6 +173,8 @@ private:
     void setBusy(bool value);
     // Announces the derived properties whose value changed.
     void syncViewRules();
+    void setReloading(bool value);
+    QCoro::Task<> reload(bool asked);
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
     QCoro::Task<bool> signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body);
@@ -189,10 +202,13 @@ private:
     Variant m_shownVariant = Variant::SignedOut;
     bool m_shownCanStart = false;
     bool m_shownIsAdmin = false;
+    bool m_reloading = false;
 
     // clientId -> reasonId -> cents of the first rate, rebuilt per loaded state.
     QHash<QString, QHash<qint64, qint64>> m_rateIndex;
     quint64 m_nextRefresh = 0;
     quint64 m_oldestAcceptedRefresh = 0;
+    int m_reloadsInFlight = 0;
+    int m_askedReloadsInFlight = 0;
     QString m_preferencesProblem; // shown once the sign-in has loaded the state
 };

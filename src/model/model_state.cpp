@@ -3,6 +3,9 @@
 #include "model/model.h"
 
 void Model::setState(std::optional<State> value) {
+    if (m_state == value) {
+        return;
+    }
     m_state = std::move(value);
     // The panel asks for rates on every keystroke; index them once per state.
     m_rateIndex.clear();
@@ -17,33 +20,57 @@ void Model::setState(std::optional<State> value) {
     Q_EMIT stateChanged();
 }
 
+void Model::applyState(State loaded) {
+    if (m_state == loaded) {
+        return;
+    }
+    setState(std::move(loaded));
+    chooseClient();
+}
+
 void Model::discardPendingRefreshes() {
     m_oldestAcceptedRefresh = m_nextRefresh;
 }
 
 QCoro::Task<> Model::refresh() {
+    return reload(true);
+}
+
+QCoro::Task<> Model::reload(bool asked) {
     if (!m_signedIn || m_busy) {
         co_return;
     }
     const quint64 id = m_nextRefresh++;
+    ++m_reloadsInFlight;
+    m_askedReloadsInFlight += asked ? 1 : 0;
+    setReloading(m_askedReloadsInFlight > 0);
+    std::optional<QByteArray> body;
+    QString failure;
+    try {
+        body = co_await request(Api::state, std::nullopt);
+    } catch (const std::exception &e) {
+        failure = failureText(e);
+    }
+    --m_reloadsInFlight;
+    m_askedReloadsInFlight -= asked ? 1 : 0;
+    setReloading(m_askedReloadsInFlight > 0);
+    // An answer to a request sent before the state now shown was loaded,
+    // or before an action changed the server's data, is out of date.
+    if (id < m_oldestAcceptedRefresh) {
+        co_return;
+    }
+    if (!body) {
+        setMessage(failure);
+        co_return;
+    }
     try {
         // Read only once known to be current: a stale answer is not decoded.
-        const QByteArray body = co_await request(Api::state, std::nullopt);
-        // An answer to a request sent before the state now shown was loaded,
-        // or before an action changed the server's data, is out of date.
-        if (id < m_oldestAcceptedRefresh) {
-            co_return;
-        }
-        State loaded = Api::state.decode(body);
+        State loaded = Api::state.decode(*body);
         m_oldestAcceptedRefresh = id + 1;
-        setState(std::move(loaded));
-        chooseClient();
-        chooseReason();
+        applyState(std::move(loaded));
         setMessage(QString());
     } catch (const std::exception &e) {
-        if (id >= m_oldestAcceptedRefresh) {
-            setMessage(failureText(e));
-        }
+        setMessage(failureText(e));
     }
 }
 

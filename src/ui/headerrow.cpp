@@ -6,8 +6,10 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 HeaderRow::HeaderRow(Model *model, QWidget *parent)
     : QWidget(parent)
@@ -33,7 +35,8 @@ HeaderRow::HeaderRow(Model *model, QWidget *parent)
     m_reload->setObjectName(QStringLiteral("reloadButton"));
     m_reload->setToolTip(QStringLiteral("Daten neu laden"));
     m_reload->setAccessibleName(QStringLiteral("Daten neu laden"));
-    m_reload->setIcon(ui::reloadIcon(palette()));
+    m_reloadIcon = ui::reloadIcon(palette());
+    m_reload->setIcon(m_reloadIcon);
     m_reload->setIconSize(QSize(16, 16));
     m_reload->setAutoRaise(true);
     row->addWidget(m_reload, 0, Qt::AlignVCenter);
@@ -42,6 +45,42 @@ HeaderRow::HeaderRow(Model *model, QWidget *parent)
     connect(m_reload, &QToolButton::clicked, model, &Model::runRefresh);
     connect(model, &Model::signedInChanged, this, &HeaderRow::sync);
     sync();
+
+    m_turn = new QVariantAnimation(this);
+    m_turn->setStartValue(0.0);
+    m_turn->setEndValue(360.0);
+    m_turn->setDuration(900);
+    m_turn->setLoopCount(-1);
+    connect(m_turn, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &degrees) { showTurned(degrees.toReal()); });
+    connect(model, &Model::reloadingChanged, this, &HeaderRow::syncReloading);
+    syncReloading();
+}
+
+void HeaderRow::syncReloading() {
+    if (m_model->reloading()) {
+        m_turn->start();
+    } else {
+        m_turn->stop();
+        m_reload->setIcon(m_reloadIcon);
+    }
+}
+
+void HeaderRow::showTurned(qreal degrees) {
+    // The same size as the still arrow, so nothing around it moves.
+    const QSize size = m_reload->iconSize();
+    const qreal ratio = devicePixelRatioF();
+    QPixmap turned(size * ratio);
+    turned.setDevicePixelRatio(ratio);
+    turned.fill(Qt::transparent);
+    QPainter painter(&turned);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(size.width() / 2.0, size.height() / 2.0);
+    painter.rotate(degrees);
+    painter.translate(-size.width() / 2.0, -size.height() / 2.0);
+    painter.drawPixmap(0, 0, m_reloadIcon.pixmap(size, ratio));
+    painter.end();
+    m_reload->setIcon(QIcon(turned));
 }
 
 void HeaderRow::sync() {
@@ -50,7 +89,9 @@ void HeaderRow::sync() {
 
 void HeaderRow::changeEvent(QEvent *event) {
     // Our own drawing of the arrow takes the text colour; redo it for a new palette.
-    if (event->type() == QEvent::PaletteChange)
-        m_reload->setIcon(ui::reloadIcon(palette()));
+    if (event->type() == QEvent::PaletteChange) {
+        m_reloadIcon = ui::reloadIcon(palette());
+        m_reload->setIcon(m_reloadIcon);
+    }
     QWidget::changeEvent(event);
 }
