@@ -128,24 +128,77 @@ VELMORA_FIELDS(SyncResponse, "ninjaSynced")
 VELMORA_FIELDS(ApiError, "error")
 #undef VELMORA_FIELDS
 
-template <typename T> T read(const element &value, const Path &path, KeyDecoding keys);
+// How well a key matches a field: written as the field's name beats a converted key.
+enum class Rank { None, Converted, Exact };
+
+// What reading one kind of record learns on the way, for the next element of a list:
+// which field each key stands for, and the last text of each field (lists repeat
+// texts, say a rate's client id, which then share one QString). Views point into the
+// parser's buffers, which outlive the reading.
+template <typename T> struct Memory {
+    static constexpr size_t fieldCount = std::size(Fields<T>::names);
+    struct Match {
+        std::string_view key;
+        int field = -1; // none: a key the record does not know
+        Rank rank = Rank::None;
+    };
+    struct Text {
+        std::string_view wire;
+        QString value;
+        bool set = false;
+    };
+
+    explicit Memory(KeyDecoding keys)
+        : keys(keys) {}
+
+    Match match(std::string_view key) {
+        for (size_t i = 0; i < matchCount; ++i) {
+            if (matches[i].key == key)
+                return matches[i];
+        }
+        Match found{key};
+        for (size_t i = 0; i < fieldCount && found.field < 0; ++i) {
+            const std::string_view name = Fields<T>::names[i];
+            if (key == name)
+                found = {key, int(i), Rank::Exact};
+            else if (keys == KeyDecoding::FromSnakeCase && convertsTo(key, name))
+                found = {key, int(i), Rank::Converted};
+        }
+        if (matchCount < matches.size())
+            matches[matchCount++] = found;
+        return found;
+    }
+
+    QString text(size_t field, std::string_view wire) {
+        Text &last = texts[field];
+        if (!last.set || last.wire != wire)
+            last = {wire, fromUtf8(wire), true};
+        return last.value;
+    }
+
+    KeyDecoding keys;
+    std::array<Match, 16> matches;
+    size_t matchCount = 0;
+    std::array<Text, fieldCount> texts;
+};
+
+template <typename T> T read(const element &value, const Path &path, Memory<T> &memory);
 
 // One JSON object, its keys matched once to the record's fields; read by field index.
 template <typename T> class Object {
 public:
     static constexpr auto &names = Fields<T>::names;
 
-    Object(const element &value, const Path &path, KeyDecoding keys)
+    Object(const element &value, const Path &path, Memory<T> &memory)
         : m_path(path)
-        , m_keys(keys) {
+        , m_memory(memory) {
         simdjson::dom::object object;
         if (value.get(object) != simdjson::SUCCESS)
             failType(path.text(), "ein Objekt", value);
         for (const auto field : object) {
-            for (size_t i = 0; i < std::size(names); ++i) {
-                if (offer(m_fields[i], names[i], field.key, field.value))
-                    break;
-            }
+            const auto match = m_memory.match(field.key);
+            if (match.field >= 0)
+                offer(m_fields[size_t(match.field)], match.rank, field.key, field.value);
         }
     }
 
@@ -154,7 +207,7 @@ public:
         std::string_view text;
         if (value.get(text) != simdjson::SUCCESS)
             failType(pathOf(i), "ein Text", value);
-        return fromUtf8(text);
+        return m_memory.text(i, text);
     }
 
     qint64 integer(size_t i) const {
@@ -202,7 +255,8 @@ public:
     template <typename R> R record(size_t i) const {
         const element value = required(i);
         const Path path{&m_path, m_fields[i].key};
-        return read<R>(value, path, m_keys);
+        Memory<R> memory(m_memory.keys);
+        return read<R>(value, path, memory);
     }
 
     template <typename R> QList<R> list(size_t i) const {
@@ -211,10 +265,11 @@ public:
         if (value.get(array) != simdjson::SUCCESS)
             failType(pathOf(i), "eine Liste", value);
         const Path path{&m_path, m_fields[i].key};
+        Memory<R> memory(m_memory.keys);
         QList<R> result;
         result.reserve(qsizetype(array.size()));
         for (const element item : array)
-            result.append(read<R>(item, Path{&path, {}, result.size()}, m_keys));
+            result.append(read<R>(item, Path{&path, {}, result.size()}, memory));
         return result;
     }
 
@@ -224,33 +279,22 @@ public:
         if (field.rank == Rank::None || field.value.is_null())
             return std::nullopt;
         const Path path{&m_path, field.key};
-        return read<R>(field.value, path, m_keys);
+        Memory<R> memory(m_memory.keys);
+        return read<R>(field.value, path, memory);
     }
 
 private:
-    // How well a key matches a field: written as the field's name beats a converted key.
-    enum class Rank { None, Converted, Exact };
     struct Field {
         element value;
         std::string_view key; // as sent
         Rank rank = Rank::None;
     };
 
-    // Takes `key` for the field if it matches and is the better match. Of two exact
-    // ones the last counts, of two converted ones the smaller key (the rules the
-    // answers were read by before).
-    bool offer(Field &field, std::string_view name, std::string_view key,
-               const element &value) const {
-        Rank rank = Rank::None;
-        if (key == name)
-            rank = Rank::Exact;
-        else if (m_keys == KeyDecoding::FromSnakeCase && convertsTo(key, name))
-            rank = Rank::Converted;
-        if (rank == Rank::None)
-            return false;
-        if (rank > field.rank || (rank == Rank::Exact) || (rank == field.rank && key <= field.key))
+    // Of two exact keys the last counts, of two converted ones the smaller key (the
+    // rules the answers were read by before).
+    static void offer(Field &field, Rank rank, std::string_view key, const element &value) {
+        if (rank == Rank::Exact || rank > field.rank || (rank == field.rank && key <= field.key))
             field = Field{value, key, rank};
-        return true;
     }
 
     element required(size_t i) const {
@@ -266,56 +310,59 @@ private:
 
     std::array<Field, std::size(Fields<T>::names)> m_fields;
     const Path &m_path;
-    KeyDecoding m_keys;
+    Memory<T> &m_memory;
 };
 
 // Braced initialisation evaluates left to right, so fields are read in the records'
 // order and the first bad one is the one reported.
-template <> User read<User>(const element &v, const Path &p, KeyDecoding k) {
+template <> User read<User>(const element &v, const Path &p, Memory<User> &k) {
     const Object<User> o(v, p, k);
     return {o.string(0), o.string(1), o.string(2)};
 }
 
-template <> Customer read<Customer>(const element &v, const Path &p, KeyDecoding k) {
+template <> Customer read<Customer>(const element &v, const Path &p, Memory<Customer> &k) {
     const Object<Customer> o(v, p, k);
     return {o.string(0), o.string(1), o.integer(2), o.integer(3)};
 }
 
-template <> Reason read<Reason>(const element &v, const Path &p, KeyDecoding k) {
+template <> Reason read<Reason>(const element &v, const Path &p, Memory<Reason> &k) {
     const Object<Reason> o(v, p, k);
     return {o.integer(0), o.string(1), o.integer(2)};
 }
 
-template <> Rate read<Rate>(const element &v, const Path &p, KeyDecoding k) {
+template <> Rate read<Rate>(const element &v, const Path &p, Memory<Rate> &k) {
     const Object<Rate> o(v, p, k);
     return {o.string(0), o.integer(1), o.integer(2)};
 }
 
-template <> Entry read<Entry>(const element &v, const Path &p, KeyDecoding k) {
+template <> Entry read<Entry>(const element &v, const Path &p, Memory<Entry> &k) {
     const Object<Entry> o(v, p, k);
     return {o.string(0), o.string(1), o.string(2), o.integer(3), o.string(4), o.number(5)};
 }
 
-template <> State read<State>(const element &v, const Path &p, KeyDecoding k) {
+template <> State read<State>(const element &v, const Path &p, Memory<State> &k) {
     const Object<State> o(v, p, k);
     return {o.record<User>(0), o.list<Customer>(1), o.list<Reason>(2), o.list<Rate>(3),
             o.optional<Entry>(4)};
 }
 
-template <> LoginResponse read<LoginResponse>(const element &v, const Path &p, KeyDecoding k) {
+template <>
+LoginResponse read<LoginResponse>(const element &v, const Path &p, Memory<LoginResponse> &k) {
     return {Object<LoginResponse>(v, p, k).string(0)};
 }
 
 template <>
-SetupLinkResponse read<SetupLinkResponse>(const element &v, const Path &p, KeyDecoding k) {
+SetupLinkResponse read<SetupLinkResponse>(const element &v, const Path &p,
+                                          Memory<SetupLinkResponse> &k) {
     return {Object<SetupLinkResponse>(v, p, k).string(0)};
 }
 
-template <> SyncResponse read<SyncResponse>(const element &v, const Path &p, KeyDecoding k) {
+template <>
+SyncResponse read<SyncResponse>(const element &v, const Path &p, Memory<SyncResponse> &k) {
     return {Object<SyncResponse>(v, p, k).boolean(0)};
 }
 
-template <> ApiError read<ApiError>(const element &v, const Path &p, KeyDecoding k) {
+template <> ApiError read<ApiError>(const element &v, const Path &p, Memory<ApiError> &k) {
     return {Object<ApiError>(v, p, k).string(0)};
 }
 
@@ -357,20 +404,32 @@ QString convertFromSnakeCase(const QString &key) {
     return key.left(first) + joined + key.mid(end);
 }
 
+// One parser serves every answer up to this size: simdjson's advice, since a parser's
+// first use of its buffers costs page faults that take as long as the parse itself. It
+// keeps about three times the largest such answer; anything larger gets a parser of
+// its own that is gone afterwards.
+constexpr qsizetype keptParserLimit = 16 * 1024 * 1024;
+
 template <typename T> T decode(const QByteArray &body, KeyDecoding keys) {
+    static thread_local simdjson::dom::parser kept;
+    std::optional<simdjson::dom::parser> own;
+    simdjson::dom::parser &parser = body.size() <= keptParserLimit ? kept : own.emplace();
     // simdjson reads up to SIMDJSON_PADDING bytes past the end; a body without that
-    // much spare capacity is copied. The parser lives for one answer only, so a
-    // large state leaves no buffers behind.
-    simdjson::dom::parser parser;
-    const bool padded = body.capacity() - body.size() >= qsizetype(simdjson::SIMDJSON_PADDING);
+    // much spare capacity is parsed from a padded copy that is freed at once.
+    std::optional<simdjson::padded_string> copy;
+    if (body.capacity() - body.size() < qsizetype(simdjson::SIMDJSON_PADDING))
+        copy.emplace(body.constData(), size_t(body.size()));
     element root;
-    if (const auto code = parser.parse(body.constData(), size_t(body.size()), !padded).get(root))
+    const auto parsed =
+        copy ? parser.parse(*copy) : parser.parse(body.constData(), size_t(body.size()), false);
+    if (const auto code = parsed.get(root))
         failSyntax(body, code);
     if (root.type() != element_type::OBJECT)
         throw DecodingError(
             QStringLiteral("Die Antwort des Servers ist kein JSON-Objekt, sondern %1.")
                 .arg(kindOf(root)));
-    return read<T>(root, Path{}, keys);
+    Memory<T> memory(keys);
+    return read<T>(root, Path{}, memory);
 }
 
 template User decode<User>(const QByteArray &, KeyDecoding);

@@ -168,7 +168,8 @@ private:
     void setSetupLink(const QString &value);
     void setSetupImage(const QImage &value);
     void setSignedIn(bool value);
-    void setState(std::optional<State> value);
+    // True when the state changed.
+    bool setState(std::optional<State> value);
     void setMessage(const QString &value);
     void setBusy(bool value);
     // Announces the derived properties whose value changed.
@@ -204,8 +205,12 @@ private:
     bool m_shownIsAdmin = false;
     bool m_reloading = false;
 
-    // clientId -> reasonId -> cents of the first rate, rebuilt per loaded state.
-    QHash<QString, QHash<qint64, qint64>> m_rateIndex;
+    // reasonId -> cents of the first rate, for one client: the panel asks for
+    // the selected client's rates on every keystroke, and a new state should
+    // not pay for indexing every client's.
+    const QHash<qint64, qint64> &ratesOf(const QString &clientId) const;
+    mutable std::optional<QString> m_ratesClient; // whose rates m_rates holds
+    mutable QHash<qint64, qint64> m_rates;
     quint64 m_nextRefresh = 0;
     quint64 m_oldestAcceptedRefresh = 0;
     int m_reloadsInFlight = 0;

@@ -2,30 +2,20 @@
 
 #include "model/model.h"
 
-void Model::setState(std::optional<State> value) {
+bool Model::setState(std::optional<State> value) {
     if (m_state == value) {
-        return;
+        return false;
     }
     m_state = std::move(value);
-    // The panel asks for rates on every keystroke; index them once per state.
-    m_rateIndex.clear();
-    if (m_state) {
-        for (const Rate &rate : m_state->rates) {
-            QHash<qint64, qint64> &forClient = m_rateIndex[rate.clientId];
-            if (!forClient.contains(rate.reasonId)) {
-                forClient.insert(rate.reasonId, rate.cents); // the first one counts
-            }
-        }
-    }
+    m_ratesClient.reset();
     Q_EMIT stateChanged();
+    return true;
 }
 
 void Model::applyState(State loaded) {
-    if (m_state == loaded) {
-        return;
+    if (setState(std::move(loaded))) {
+        chooseClient();
     }
-    setState(std::move(loaded));
-    chooseClient();
 }
 
 void Model::discardPendingRefreshes() {
@@ -98,12 +88,12 @@ QList<Reason> Model::reasons() const {
     if (!m_state) {
         return result;
     }
-    const auto rated = m_rateIndex.constFind(m_selectedClient);
-    if (rated == m_rateIndex.cend()) {
+    const QHash<qint64, qint64> &rated = ratesOf(m_selectedClient);
+    if (rated.isEmpty()) {
         return result;
     }
     for (const Reason &reason : m_state->reasons) {
-        if (reason.active == 1 && rated->contains(reason.id)) {
+        if (reason.active == 1 && rated.contains(reason.id)) {
             result.append(reason);
         }
     }
@@ -111,12 +101,24 @@ QList<Reason> Model::reasons() const {
 }
 
 std::optional<qint64> Model::rateCents(const QString &clientId, qint64 reasonId) const {
-    const auto rated = m_rateIndex.constFind(clientId);
-    if (rated == m_rateIndex.cend()) {
-        return std::nullopt;
+    const QHash<qint64, qint64> &rated = ratesOf(clientId);
+    const auto cents = rated.constFind(reasonId);
+    return cents == rated.cend() ? std::nullopt : std::optional<qint64>(*cents);
+}
+
+const QHash<qint64, qint64> &Model::ratesOf(const QString &clientId) const {
+    if (m_ratesClient != clientId) {
+        m_rates.clear();
+        if (m_state) {
+            for (const Rate &rate : m_state->rates) {
+                if (rate.clientId == clientId && !m_rates.contains(rate.reasonId)) {
+                    m_rates.insert(rate.reasonId, rate.cents); // the first one counts
+                }
+            }
+        }
+        m_ratesClient = clientId;
     }
-    const auto cents = rated->constFind(reasonId);
-    return cents == rated->cend() ? std::nullopt : std::optional<qint64>(*cents);
+    return m_rates;
 }
 
 void Model::chooseClient() {
