@@ -4,6 +4,7 @@
 #include "client/decoder.h"
 #include "modelfixture.h"
 
+#include <QMetaProperty>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +80,8 @@ private Q_SLOTS:
     void choiceRules();
     void staleAnswerIsDropped();
     void answerAfterSignOutIsDropped();
+    void unchangedReloadIsSilent();
+    void slowServerGetsOneAutomaticReload();
 };
 
 void ModelTest::freshProfile() {
@@ -349,6 +352,63 @@ void ModelTest::answerAfterSignOutIsDropped() {
     QVERIFY(finishes(std::move(slow)));
     QVERIFY(!model->signedIn());
     QVERIFY(!model->state());
+}
+
+void ModelTest::unchangedReloadIsSilent() {
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    auto model = fixture.signedInModel(fixture.server().adminId());
+    QVERIFY(model);
+    // Every property's change signal but that of `reloading`, which shows the request.
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    const QMetaObject *meta = model->metaObject();
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        if (property.hasNotifySignal() && qstrcmp(property.name(), "reloading") != 0)
+            spies.push_back(std::make_unique<QSignalSpy>(model.get(), property.notifySignal()));
+    }
+    QSignalSpy reloading(model.get(), &Model::reloadingChanged);
+    QVERIFY(finishes(model->refresh()));
+    for (const auto &spy : spies)
+        QVERIFY2(spy->isEmpty(), spy->signal().constData());
+    QCOMPARE(reloading.count(), 2); // on while the answer was awaited, then off
+
+    // A state that did change notifies once, as before.
+    QSignalSpy stateChanged(model.get(), &Model::stateChanged);
+    fixture.server().startEntryFor(fixture.server().adminId(), QStringLiteral("c1"), 1,
+                                   QStringLiteral("neu"),
+                                   QDateTime::currentMSecsSinceEpoch() - 1000.0);
+    QVERIFY(finishes(model->refresh()));
+    QCOMPARE(stateChanged.count(), 1);
+    QVERIFY(model->state()->running);
+}
+
+void ModelTest::slowServerGetsOneAutomaticReload() {
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    auto model = fixture.signedInModel(fixture.server().adminId());
+    QVERIFY(model);
+    fixture.server().clearRequests();
+    const auto stateRequests = [&] {
+        return fixture.server().requestsTo(QStringLiteral("/api/state")).size();
+    };
+    fixture.server().setFault(QStringLiteral("/api/state"), Fault{.delayMs = 1500, .times = 2});
+
+    // Four ticks of the reload timer while the first answer is awaited.
+    for (int tick = 0; tick < 4; ++tick) {
+        model->runAutomaticRefresh();
+        QTest::qWait(100);
+    }
+    QTRY_COMPARE(stateRequests(), 1);
+    QVERIFY(!model->reloading()); // the timer's reloads are not shown
+    // A reload the user asks for still goes out, and shows while it waits.
+    auto asked = model->refresh();
+    QVERIFY(model->reloading());
+    QVERIFY(finishes(std::move(asked)));
+    QVERIFY(!model->reloading());
+    QCOMPARE(stateRequests(), 2);
+    // Once the answers are in, the timer's reloads go out again.
+    QTRY_VERIFY_WITH_TIMEOUT((model->runAutomaticRefresh(), stateRequests() >= 3), 10000);
 }
 
 QTEST_GUILESS_MAIN(ModelTest)

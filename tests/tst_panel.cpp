@@ -130,6 +130,7 @@ private Q_SLOTS:
     void runningEntry();
     void adminSection_data();
     void adminSection();
+    void reloadButtonTurnsWhileWaiting();
 
 private:
     std::unique_ptr<ModelFixture> m_fixture;
@@ -452,6 +453,24 @@ void PanelTest::adminSection() {
             colours.insert(shown.pixel(x, y));
     }
     QCOMPARE(colours, QSet<QRgb>({qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+}
+
+void PanelTest::reloadButtonTurnsWhileWaiting() {
+    auto model = m_fixture->signedInModel(m_server->adminId());
+    QVERIFY(model);
+    Menu menu(model.get());
+    QVERIFY(showAndSettle(menu, *model));
+    auto *button = part<QToolButton>(menu, "reloadButton");
+    const QRect place = button->geometry();
+    const qint64 still = button->icon().cacheKey();
+    m_server->setFault(u"/api/state"_s, Fault{.delayMs = 1500, .times = 1});
+    button->click();
+    QTRY_VERIFY(button->icon().cacheKey() != still);
+    const qint64 turned = button->icon().cacheKey();
+    QTRY_VERIFY(button->icon().cacheKey() != turned); // and on, frame by frame
+    QCOMPARE(button->geometry(), place);
+    QTRY_VERIFY(!model->reloading());
+    QCOMPARE(button->icon().cacheKey(), still);
 }
 
 QTEST_MAIN(PanelTest)
