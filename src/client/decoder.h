@@ -4,7 +4,9 @@
 // 64 bits, doubles from any number, booleans only from true/false. Unknown
 // keys are ignored; one bad element fails the whole answer. Failures throw
 // DecodingError with a German text that names the key path, e.g.
-// "clients[3].id".
+// "clients[3].id"; text that is not JSON as RFC 8259 defines it (or holds a
+// number no 64-bit integer or double can hold) fails with "kein gültiges JSON"
+// and the position of the fault.
 
 #include "client/records.h"
 
