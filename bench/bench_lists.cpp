@@ -112,7 +112,7 @@ int main(int argc, char **argv) {
     }
     const double baseline = timer.nsecsElapsed() / 1e6 / (rounds * searches.size());
 
-    std::printf("keystroke with 5000 clients, 60000 rates: %.3f ms (rate index), %.3f ms "
+    std::printf("keystroke with 5000 clients, 60000 rates: %.3f ms (model), %.3f ms "
                 "(scan per reason), ratio %.2f (checksum %lld)\n",
                 ours, baseline, baseline / ours, static_cast<long long>(sink));
     return 0;
