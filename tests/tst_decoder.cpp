@@ -459,8 +459,7 @@ void TestDecoder::sameRecords_data() {
         for (const QString &user : {fixture.server().adminId(), fixture.server().memberId()}) {
             auto model = fixture.newModel(
                 std::make_shared<MemoryTokenStore>(fixture.server().issueToken(user)));
-            const auto answer = testsupport::awaitTask(
-                model->request(QStringLiteral("api/state"), QStringLiteral("GET"), {}, true));
+            const auto answer = testsupport::awaitTask(model->request(Api::state, std::nullopt));
             QVERIFY2(answer.ok(), qPrintable(answer.errorText()));
             QTest::addRow("demo data, %s, %s", qPrintable(user), snake ? "snake" : "camel")
                 << *answer.value << State();
