@@ -1,13 +1,15 @@
-// The model's state: initial values, refresh, the derived lists and the
-// selection rules, against the devserver over loopback.
+// The model's state: what a start finds stored, refresh, the derived lists
+// and the selection rules, against the devserver over loopback.
 
 #include "client/decoder.h"
+#include "client/failure.h"
 #include "modelfixture.h"
 
 #include <QMetaProperty>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,19 +47,10 @@ QByteArray listState(const QString &userId) {
         .toUtf8();
 }
 
-QStringList ids(const QList<Customer> &clients) {
-    QStringList result;
-    for (const Customer &c : clients) {
-        result << c.id;
-    }
-    return result;
-}
-
-QList<qint64> ids(const QList<Reason> &reasons) {
-    QList<qint64> result;
-    for (const Reason &r : reasons) {
-        result << r.id;
-    }
+template <typename T> auto ids(const QList<T> &items) {
+    QList<decltype(T::id)> result;
+    for (const T &item : items)
+        result << item.id;
     return result;
 }
 
@@ -66,141 +59,108 @@ QList<qint64> ids(const QList<Reason> &reasons) {
 class ModelTest : public QObject {
     Q_OBJECT
 
+    std::optional<ModelFixture> m_fixture; // a fresh devserver for every test
+    DevServer &server() { return m_fixture->server(); }
+
 private Q_SLOTS:
-    void freshProfile();
-    void storedTokenAndAddress();
-    void keyringFailureAtStart();
-    void refreshLoadsStateAndSelection();
-    void refreshGuards();
-    void viewRulesFollowTheFields();
+    void init() {
+        m_fixture.emplace();
+        QVERIFY(m_fixture->started());
+    }
+    void startsFromWhatIsStored();
+    void preferencesFile();
     void badAnswerKeepsStateAndSelection();
+    void viewRulesFollowTheFields();
     void unauthorizedRefreshSignsOut();
     void clientSearch_data();
     void clientSearch();
     void choiceRules();
-    void staleAnswerIsDropped();
-    void answerAfterSignOutIsDropped();
+    void lateAnswersAreDropped();
     void unchangedReloadIsSilent();
     void slowServerGetsOneAutomaticReload();
 };
 
-void ModelTest::freshProfile() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto tokens = std::make_shared<MemoryTokenStore>();
-    Model model(tokens, Preferences(fixture.preferencesPath()));
-    QCOMPARE(model.serverURL(), QStringLiteral("https://zeit.velmora.de"));
-    QVERIFY(!model.signedIn());
-    QVERIFY(model.email().isEmpty() && model.password().isEmpty() && model.setupInput().isEmpty());
-    QVERIFY(model.setupLink().isEmpty() && model.setupImage().isNull());
-    QVERIFY(model.selectedClient().isEmpty() && model.clientSearch().isEmpty());
-    QVERIFY(model.note().isEmpty() && model.message().isEmpty());
-    QCOMPARE(model.selectedReason(), 0);
-    QVERIFY(!model.state() && !model.busy());
+void ModelTest::startsFromWhatIsStored() {
+    const QString path = m_fixture->preferencesPath();
+    Model fresh(std::make_shared<MemoryTokenStore>(), Preferences(path));
+    QCOMPARE(fresh.serverURL(), u"https://zeit.velmora.de"_s);
+    QVERIFY(!fresh.signedIn() && !fresh.state() && !fresh.busy() && fresh.message().isEmpty());
+    fresh.setServerURL(server().baseUrl());
+    QVERIFY(finishes(fresh.refresh())); // no token: nothing is sent
+    QVERIFY(server().requests().isEmpty());
 
-    model.setServerURL(fixture.server().baseUrl());
-    QVERIFY(finishes(model.refresh()));
-    QVERIFY(fixture.server().requests().isEmpty());
+    Preferences(path).setServerURL(u" http://x/ "_s);
+    Model restarted(std::make_shared<MemoryTokenStore>(QString()), Preferences(path));
+    QCOMPARE(restarted.serverURL(), u" http://x/ "_s); // never trimmed
+    QVERIFY(restarted.signedIn());                     // an empty token is still a token
+    QVERIFY(!restarted.state());
+
+    auto locked = std::make_shared<MemoryTokenStore>(u"t"_s);
+    locked->setFailure(KeychainError(KeychainError::Kind::AccessDenied, u"gesperrt"_s));
+    Model lockedOut(locked, Preferences(path));
+    QVERIFY(!lockedOut.signedIn());
+    QCOMPARE(lockedOut.message(), u"gesperrt"_s);
 }
 
-void ModelTest::storedTokenAndAddress() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    {
-        QSettings settings(fixture.preferencesPath(), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("VelmoraTimeURL"), QStringLiteral(" http://x/ "));
+// The user's own store keeps the address exactly; a failed write is reported.
+void ModelTest::preferencesFile() {
+    QTemporaryDir home;
+    testsupport::isolateUserDirs(home.path());
+    QCOMPARE(Preferences().serverURL(), std::nullopt);
+    for (const QString &address : {u" https://zeit.müller.example/zeit "_s, QString()}) {
+        Preferences().setServerURL(address);
+        QCOMPARE(Preferences().serverURL(), std::optional(address)); // as a restart reads it
     }
-    auto tokens = std::make_shared<MemoryTokenStore>(QString());
-    Model model(tokens, Preferences(fixture.preferencesPath()));
-    QCOMPARE(model.serverURL(), QStringLiteral(" http://x/ ")); // never trimmed
-    QVERIFY(model.signedIn());                                  // an empty token is still a token
-    QVERIFY(!model.state());
-}
+    QVERIFY(QFile::exists(home.filePath(u".config/velmora/VelmoraTime.conf"_s)));
 
-void ModelTest::keyringFailureAtStart() {
-    ModelFixture fixture;
-    auto tokens = std::make_shared<MemoryTokenStore>(QStringLiteral("t"));
-    tokens->setFailure(
-        KeychainError(KeychainError::Kind::AccessDenied, QStringLiteral("gesperrt")));
-    Model model(tokens, Preferences(fixture.preferencesPath()));
-    QVERIFY(!model.signedIn());
-    QCOMPARE(model.message(), QStringLiteral("gesperrt"));
-}
-
-void ModelTest::refreshLoadsStateAndSelection() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().memberId());
-    QVERIFY(model);
-    QVERIFY(model->message().isEmpty());
-    const QList<Customer> clients = model->clients();
-    QVERIFY(!clients.isEmpty());
-    QCOMPARE(model->selectedClient(), clients.first().id);
-    QCOMPARE(model->selectedReason(), model->reasons().value(0).id);
-    QCOMPARE(model->state()->user.id, fixture.server().memberId());
-    QVERIFY(model->state()->running); // the member's demo timer
-
-    // A successful reload empties an earlier failure text.
-    fixture.server().setFault(QStringLiteral("/api/state"), Fault{.status = 500, .times = 1});
-    QVERIFY(finishes(model->refresh()));
-    QCOMPARE(model->message(), QStringLiteral("Serverfehler 500"));
-    QVERIFY(finishes(model->refresh()));
-    QVERIFY(model->message().isEmpty());
-}
-
-void ModelTest::refreshGuards() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
-    QVERIFY(model);
-    fixture.server().clearRequests();
-
-    // While an action is in flight a reload sends nothing.
-    fixture.server().setFault(QStringLiteral("/api/time/start"), Fault{.delayMs = 600, .times = 1});
-    model->runStart();
-    QVERIFY(model->busy());
-    QVERIFY(finishes(model->refresh()));
-    QVERIFY(fixture.server().requestsTo(QStringLiteral("/api/state")).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!model->busy(), 10000);
+    QFile blocker(home.filePath(u"blocker"_s)); // where the folder would be
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    try {
+        Preferences(home.filePath(u"blocker/prefs.ini"_s)).setServerURL(u"https://h"_s);
+        QFAIL("the failed write was not reported");
+    } catch (const Failure &e) {
+        QCOMPARE(e.description(), u"Die Server-Adresse konnte nicht gespeichert werden."_s);
+    }
 }
 
 void ModelTest::badAnswerKeepsStateAndSelection() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
     const State before = *model->state();
-    model->setClientSearch(QString());
     const QString client = model->selectedClient();
     const qint64 reason = model->selectedReason();
 
-    const QList<QByteArray> badBodies{
-        "<html>oops</html>",
-        R"({"user":{"id":"u","name":"n","role":"admin"},"clients":[],"reasons":[]})",
-        R"({"user":{"id":"u","name":"n","role":"admin"},"clients":[{"id":1,"name":"x","enabled":1,"archived":0}],"reasons":[],"rates":[]})",
+    const auto raw = [](const QByteArray &body) {
+        return Fault{.body = body, .rawBody = true, .times = 1};
     };
-    for (const QByteArray &body : badBodies) {
-        fixture.server().setFault(QStringLiteral("/api/state"),
-                                  Fault{.body = body, .rawBody = true, .times = 1});
+    for (const Fault &fault : {
+             Fault{.status = 500, .times = 1},
+             raw("<html>oops</html>"),
+             raw(R"({"user":{"id":"u","name":"n","role":"admin"},"clients":[],"reasons":[]})"),
+             raw(R"({"user":{"id":"u","name":"n","role":"admin"},"clients":[{"id":1,"name":"x",)"
+                 R"("enabled":1,"archived":0}],"reasons":[],"rates":[]})"),
+         }) {
+        server().setFault(u"/api/state"_s, fault);
         QVERIFY(finishes(model->refresh()));
-        QVERIFY2(!model->message().isEmpty(), body.constData());
+        QVERIFY2(!model->message().isEmpty(), fault.body.constData());
         QCOMPARE(*model->state(), before);
         QCOMPARE(model->selectedClient(), client);
         QCOMPARE(model->selectedReason(), reason);
     }
+    // A successful reload empties the earlier failure text.
+    QVERIFY(finishes(model->refresh()));
+    QVERIFY(model->message().isEmpty());
 }
 
 // The panel's variant, the start button and the admin section come from the
 // model alone, and each announces a change exactly when its value changes.
 void ModelTest::viewRulesFollowTheFields() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
     QCOMPARE(model->variant(), Model::Variant::StartForm);
     const qint64 reason = model->selectedReason();
-    QVERIFY(model->isAdmin());
-    QVERIFY(model->canStart());
+    QVERIFY(model->isAdmin() && model->canStart());
 
     QSignalSpy variant(model.get(), &Model::variantChanged);
     QSignalSpy canStart(model.get(), &Model::canStartChanged);
@@ -213,8 +173,13 @@ void ModelTest::viewRulesFollowTheFields() {
     QVERIFY(model->canStart());
     QCOMPARE(canStart.size(), 2);
 
-    model->runStart(); // busy: no second start
-    QVERIFY(!model->canStart());
+    // Busy: no second start, and a reload sends nothing.
+    server().setFault(u"/api/time/start"_s, Fault{.delayMs = 600, .times = 1});
+    server().clearRequests();
+    model->runStart();
+    QVERIFY(model->busy() && !model->canStart());
+    QVERIFY(finishes(model->refresh()));
+    QVERIFY(server().requestsTo(u"/api/state"_s).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(model->variant(), Model::Variant::RunningEntry, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!model->busy(), 10000);
     QCOMPARE(variant.size(), 1);
@@ -226,19 +191,15 @@ void ModelTest::viewRulesFollowTheFields() {
 }
 
 void ModelTest::unauthorizedRefreshSignsOut() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
     auto tokens = std::make_shared<MemoryTokenStore>();
-    auto model = fixture.signedInModel(fixture.server().memberId(), tokens);
+    auto model = m_fixture->signedInModel(server().memberId(), tokens);
     QVERIFY(model);
-    fixture.server().setFault(
-        QStringLiteral("/api/state"),
-        Fault{.status = 401, .body = R"({"error":"Bitte erneut anmelden."})"});
+    server().setFault(u"/api/state"_s,
+                      Fault{.status = 401, .body = R"({"error":"Bitte erneut anmelden."})"});
     QVERIFY(finishes(model->refresh()));
-    QVERIFY(!model->signedIn());
-    QVERIFY(!tokens->token());
+    QVERIFY(!model->signedIn() && !tokens->token());
     QVERIFY(model->state()); // kept until the next sign-out or load
-    QCOMPARE(model->message(), QStringLiteral("Bitte erneut anmelden."));
+    QCOMPARE(model->message(), u"Bitte erneut anmelden."_s);
 }
 
 void ModelTest::clientSearch_data() {
@@ -246,64 +207,54 @@ void ModelTest::clientSearch_data() {
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("empty lists enabled, unarchived")
         << QString() << QStringList{"c1", "c2", "c3", "c7"};
-    QTest::newRow("case ignored, accents kept") << QStringLiteral("mül") << QStringList{"c1", "c2"};
-    QTest::newRow("without accent") << QStringLiteral("mul") << QStringList{"c3"};
-    QTest::newRow("one blank finds names with a blank")
-        << QStringLiteral(" ") << QStringList{"c1", "c7"};
-    QTest::newRow("hidden clients stay hidden") << QStringLiteral("Archiv") << QStringList{};
-    QTest::newRow("nothing") << QStringLiteral("xyz") << QStringList{};
+    QTest::newRow("case ignored, accents kept") << u"mül"_s << QStringList{"c1", "c2"};
+    QTest::newRow("without accent") << u"mul"_s << QStringList{"c3"};
+    QTest::newRow("one blank finds names with a blank") << u" "_s << QStringList{"c1", "c7"};
+    QTest::newRow("hidden clients stay hidden") << u"Archiv"_s << QStringList{};
 }
 
 void ModelTest::clientSearch() {
     QFETCH(QString, search);
     QFETCH(QStringList, expected);
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    fixture.server().setStateOverride(listState(fixture.server().adminId()));
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    server().setStateOverride(listState(server().adminId()));
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
     model->setClientSearch(search);
     QCOMPARE(ids(model->clients()), expected);
 }
 
 void ModelTest::choiceRules() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    fixture.server().setStateOverride(listState(fixture.server().adminId()));
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    server().setStateOverride(listState(server().adminId()));
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
-    QCOMPARE(model->selectedClient(), QStringLiteral("c1"));
+    QCOMPARE(model->selectedClient(), u"c1"_s);
     // Inactive reason 3 and unrated reason 4 are not offered.
     QCOMPARE(ids(model->reasons()), (QList<qint64>{1, 2}));
     QCOMPARE(model->selectedReason(), 1);
-    QCOMPARE(model->rateCents(QStringLiteral("c1"), 2), 12000); // the first rate counts
-    QCOMPARE(model->rateCents(QStringLiteral("c2"), 1), std::nullopt);
+    QCOMPARE(model->rateCents(u"c1"_s, 2), 12000); // the first rate counts
+    QCOMPARE(model->rateCents(u"c2"_s, 1), std::nullopt);
 
-    // A reason still offered for the new client stays chosen.
+    // A reason still offered for the new client stays chosen; otherwise the
+    // first one offered is taken; with no rated reason, none.
     model->setSelectedReason(2);
-    model->setSelectedClient(QStringLiteral("c2"));
-    model->chooseReason();
-    QCOMPARE(model->selectedReason(), 2);
-    // Otherwise the first one offered is taken.
-    model->setSelectedClient(QStringLiteral("c3"));
-    model->chooseReason();
-    QCOMPARE(model->selectedReason(), 1);
-    // No rated reason: none.
-    model->setSelectedClient(QStringLiteral("c7"));
-    model->chooseReason();
-    QCOMPARE(model->selectedReason(), 0);
+    for (const auto &[client, reason] :
+         {std::pair{u"c2"_s, 2}, std::pair{u"c3"_s, 1}, std::pair{u"c7"_s, 0}}) {
+        model->setSelectedClient(client);
+        model->chooseReason();
+        QCOMPARE(model->selectedReason(), reason);
+    }
     QVERIFY(model->reasons().isEmpty());
 
     // A search that hides the selection moves it only when chooseClient runs.
-    model->setSelectedClient(QStringLiteral("c1"));
-    model->setClientSearch(QStringLiteral("mul"));
-    QCOMPARE(model->selectedClient(), QStringLiteral("c1"));
+    model->setSelectedClient(u"c1"_s);
+    model->setClientSearch(u"mul"_s);
+    QCOMPARE(model->selectedClient(), u"c1"_s);
     model->chooseClient();
-    QCOMPARE(model->selectedClient(), QStringLiteral("c3"));
+    QCOMPARE(model->selectedClient(), u"c3"_s);
     QCOMPARE(model->selectedReason(), 1);
     // A search that hides everything leaves the empty client, whose only
     // rated reason is 4.
-    model->setClientSearch(QStringLiteral("xyz"));
+    model->setClientSearch(u"xyz"_s);
     model->chooseClient();
     QCOMPARE(model->selectedClient(), QString());
     QCOMPARE(ids(model->reasons()), (QList<qint64>{4}));
@@ -311,53 +262,40 @@ void ModelTest::choiceRules() {
 
     // A reload keeps a valid selection.
     model->setClientSearch(QString());
-    model->setSelectedClient(QStringLiteral("c2"));
+    model->setSelectedClient(u"c2"_s);
     model->chooseReason();
     QVERIFY(finishes(model->refresh()));
-    QCOMPARE(model->selectedClient(), QStringLiteral("c2"));
+    QCOMPARE(model->selectedClient(), u"c2"_s);
     QCOMPARE(model->selectedReason(), 2);
 }
 
-void ModelTest::staleAnswerIsDropped() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
+// A reload answered after a newer one, or after signing out, changes nothing.
+void ModelTest::lateAnswersAreDropped() {
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
     QVERIFY(!model->state()->running);
-
-    // A slow reload is overtaken by a quick one that sees a newer state.
-    fixture.server().setFault(QStringLiteral("/api/state"), Fault{.delayMs = 800, .times = 1});
+    server().setFault(u"/api/state"_s, Fault{.delayMs = 800, .times = 1});
     auto slow = model->refresh();
     QTest::qWait(100);
-    fixture.server().startEntryFor(fixture.server().adminId(), QStringLiteral("c1"), 1,
-                                   QStringLiteral("neu"),
-                                   QDateTime::currentMSecsSinceEpoch() - 1000.0);
+    server().startEntryFor(server().adminId(), u"c1"_s, 1, u"neu"_s,
+                           QDateTime::currentMSecsSinceEpoch() - 1000.0);
     QVERIFY(finishes(model->refresh()));
     QVERIFY(model->state()->running);
     // The slow answer was made before the timer started; it must not bring
     // back the old state.
-    fixture.server().stopEntryFor(fixture.server().adminId());
+    server().stopEntryFor(server().adminId());
     QVERIFY(finishes(std::move(slow)));
     QVERIFY(model->state()->running);
-}
 
-void ModelTest::answerAfterSignOutIsDropped() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().memberId());
-    QVERIFY(model);
-    fixture.server().setFault(QStringLiteral("/api/state"), Fault{.delayMs = 500, .times = 1});
-    auto slow = model->refresh();
+    server().setFault(u"/api/state"_s, Fault{.delayMs = 500, .times = 1});
+    auto afterSignOut = model->refresh();
     QVERIFY(finishes(model->logout()));
-    QVERIFY(finishes(std::move(slow)));
-    QVERIFY(!model->signedIn());
-    QVERIFY(!model->state());
+    QVERIFY(finishes(std::move(afterSignOut)));
+    QVERIFY(!model->signedIn() && !model->state());
 }
 
 void ModelTest::unchangedReloadIsSilent() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
     // Every property's change signal but that of `reloading`, which shows the request.
     std::vector<std::unique_ptr<QSignalSpy>> spies;
@@ -375,24 +313,19 @@ void ModelTest::unchangedReloadIsSilent() {
 
     // A state that did change notifies once, as before.
     QSignalSpy stateChanged(model.get(), &Model::stateChanged);
-    fixture.server().startEntryFor(fixture.server().adminId(), QStringLiteral("c1"), 1,
-                                   QStringLiteral("neu"),
-                                   QDateTime::currentMSecsSinceEpoch() - 1000.0);
+    server().startEntryFor(server().adminId(), u"c1"_s, 1, u"neu"_s,
+                           QDateTime::currentMSecsSinceEpoch() - 1000.0);
     QVERIFY(finishes(model->refresh()));
     QCOMPARE(stateChanged.count(), 1);
     QVERIFY(model->state()->running);
 }
 
 void ModelTest::slowServerGetsOneAutomaticReload() {
-    ModelFixture fixture;
-    QVERIFY(fixture.started());
-    auto model = fixture.signedInModel(fixture.server().adminId());
+    auto model = m_fixture->signedInModel(server().adminId());
     QVERIFY(model);
-    fixture.server().clearRequests();
-    const auto stateRequests = [&] {
-        return fixture.server().requestsTo(QStringLiteral("/api/state")).size();
-    };
-    fixture.server().setFault(QStringLiteral("/api/state"), Fault{.delayMs = 1500, .times = 2});
+    server().clearRequests();
+    const auto stateRequests = [&] { return server().requestsTo(u"/api/state"_s).size(); };
+    server().setFault(u"/api/state"_s, Fault{.delayMs = 1500, .times = 2});
 
     // Four ticks of the reload timer while the first answer is awaited.
     for (int tick = 0; tick < 4; ++tick) {
