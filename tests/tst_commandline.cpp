@@ -1,20 +1,55 @@
 // The command line of the real binary: help, version and mistakes are
 // answered without a display and leave a running instance alone; a plain
-// second start opens the first one's panel, a start at login does not.
-// --status and --stop are answered by the running instance, signed in to the
-// devserver, and need no display either.
+// second start opens the first one's panel, a start at login does not, and a
+// crashed instance's socket is taken over. --status and --stop are answered
+// by the running instance, signed in to the devserver, without a display.
 
 #include "app/remotecontrol.h"
 #include "app/singleinstance.h"
 #include "modelfixture.h"
 #include "testsupport.h"
 
+#include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1; // -1: did not end, or crashed
+    QString out, err;
+};
+
+QProcessEnvironment appEnvironment(bool display) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+        environment.remove(variable);
+    if (display)
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    return environment;
+}
+
+// Runs the app to its end; this event loop keeps running, as the instance
+// that answers it may be in this process.
+Run run(const QStringList &arguments, bool display = false) {
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(display));
+    app.start(QStringLiteral(VELMORA_APP_BINARY), arguments);
+    Run result;
+    if (QTest::qWaitFor([&app] { return app.state() == QProcess::NotRunning; }, 30000) &&
+        app.exitStatus() == QProcess::NormalExit)
+        result.exitCode = app.exitCode();
+    result.out = QString::fromUtf8(app.readAllStandardOutput());
+    result.err = QString::fromUtf8(app.readAllStandardError());
+    return result;
+}
+
+} // namespace
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -25,6 +60,7 @@ private Q_SLOTS:
     void answers();
     void instanceCommands_data();
     void instanceCommands();
+    void crashedInstanceIsReplaced();
 
 private:
     QTemporaryDir m_home;
@@ -33,7 +69,7 @@ private:
 void TestCommandLine::initTestCase() {
     // The app's socket, settings and keyring stay in the temporary folder.
     testsupport::isolateUserDirs(m_home.path());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path())); // 0700, as it must be
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
 }
 
@@ -45,29 +81,26 @@ void TestCommandLine::answers_data() {
     QTest::addColumn<QString>("printed");   // on stdout
     QTest::addColumn<QString>("complaint"); // on stderr
     QTest::addColumn<int>("shown");         // show requests the running instance got
-
+    const auto row = [](const char *name, const QStringList &arguments, bool display, bool running,
+                        int exitCode, const QString &printed = {}, const QString &complaint = {},
+                        int shown = 0) {
+        QTest::newRow(name) << arguments << display << running << exitCode << printed << complaint
+                            << shown;
+    };
     const QString hint = u"Alle Optionen: velmora-time --help"_s;
-    QTest::newRow("help, no display")
-        << QStringList{u"--help"_s} << false << false << 0 << u"--hidden  "_s << QString() << 0;
-    QTest::newRow("help, running instance") << QStringList{u"-h"_s} << true << true << 0
-                                            << u"Zeigt die Version an."_s << QString() << 0;
-    QTest::newRow("version, no display, running instance")
-        << QStringList{u"--version"_s} << false << true << 0
-        << QStringLiteral("velmora-time " VELMORA_VERSION "\n") << QString() << 0;
-    QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << false << true << 2 << QString()
-                                    << u"Unbekannte Option „--bogus“.\n"_s + hint << 0;
-    QTest::newRow("value for a switch") << QStringList{u"--hidden=1"_s} << true << false << 2
-                                        << QString() << u"„--hidden“ nimmt keinen Wert an."_s << 0;
-    QTest::newRow("stray argument") << QStringList{u"jetzt"_s} << true << true << 2 << QString()
-                                    << u"Unerwartetes Argument „jetzt“.\n"_s + hint << 0;
-    QTest::newRow("no display") << QStringList() << false << false << 1 << QString()
-                                << u"Keine grafische Sitzung"_s << 0;
-    QTest::newRow("second start") << QStringList() << true << true << 0 << QString() << QString()
-                                  << 1;
-    QTest::newRow("second start, verbose")
-        << QStringList{u"--verbose"_s} << true << true << 0 << QString() << QString() << 1;
-    QTest::newRow("second start at login")
-        << QStringList{u"--hidden"_s} << true << true << 0 << QString() << QString() << 0;
+    row("help, no display, running instance", {u"-h"_s}, false, true, 0, u"--hidden  "_s);
+    row("version, no display, running instance", {u"--version"_s}, false, true, 0,
+        u"velmora-time " VELMORA_VERSION "\n"_s);
+    row("unknown option", {u"--bogus"_s}, false, true, 2, {},
+        u"Unbekannte Option „--bogus“.\n"_s + hint);
+    row("value for a switch", {u"--hidden=1"_s}, true, false, 2, {},
+        u"„--hidden“ nimmt keinen Wert an."_s);
+    row("stray argument", {u"jetzt"_s}, true, true, 2, {},
+        u"Unerwartetes Argument „jetzt“.\n"_s + hint);
+    row("no display", {}, false, false, 1, {}, u"Keine grafische Sitzung"_s);
+    row("second start", {}, true, true, 0, {}, {}, 1);
+    row("second start, verbose", {u"--verbose"_s}, true, true, 0, {}, {}, 1);
+    row("second start at login", {u"--hidden"_s}, true, true, 0);
 }
 
 void TestCommandLine::answers() {
@@ -83,23 +116,12 @@ void TestCommandLine::answers() {
     if (running)
         QCOMPARE(first.claim(), SingleInstance::Role::First);
     QSignalSpy showRequests(&first, &SingleInstance::showRequested);
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
-        environment.remove(variable);
-    if (display)
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    app.start(QStringLiteral(VELMORA_APP_BINARY), arguments);
-    QVERIFY(app.waitForFinished(20000));
-    const QString out = QString::fromLocal8Bit(app.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(app.readAllStandardError());
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(app.exitCode() == exitCode, qPrintable(out + err));
-    QVERIFY2(out.contains(printed) && err.contains(complaint), qPrintable(out + err));
+    const Run app = run(arguments, display);
+    QVERIFY2(app.exitCode == exitCode, qPrintable(app.out + app.err));
+    QVERIFY2(app.out.contains(printed) && app.err.contains(complaint),
+             qPrintable(app.out + app.err));
     if (printed.isEmpty())
-        QCOMPARE(out, QString());
+        QCOMPARE(app.out, QString());
     // A request on its way arrives within this wait; none may come unasked.
     QTest::qWait(shown ? 0 : 200);
     QTRY_COMPARE(showRequests.size(), shown);
@@ -112,34 +134,23 @@ void TestCommandLine::instanceCommands_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<QString>("complaint");
-    QTest::addColumn<bool>("stopped");
-
+    const auto row = [](const char *name, const QStringList &arguments, const QString &instance,
+                        int exitCode, const QString &printed, const QString &complaint = {},
+                        bool refuse = false) {
+        QTest::newRow(name) << arguments << instance << refuse << exitCode << printed << complaint;
+    };
     const QStringList status{u"--status"_s}, stop{u"--stop"_s};
-    QTest::newRow("status, timer runs")
-        << status << u"member"_s << false << 0 << u"Müller GmbH · Entwicklung · 01:2"_s << QString()
-        << false;
-    QTest::newRow("status as JSON") << QStringList{u"--status"_s, u"--json"_s} << u"member"_s
-                                    << false << 0 << u"\"elapsedSeconds\":"_s << QString() << false;
-    QTest::newRow("status, no timer")
-        << status << u"admin"_s << false << 1 << u"Kein Timer läuft\n"_s << QString() << false;
-    QTest::newRow("status as JSON, no timer")
-        << QStringList{u"--json"_s, u"--status"_s} << u"admin"_s << false << 1
-        << u"{\"running\":null}\n"_s << QString() << false;
-    QTest::newRow("status, signed out")
-        << status << u"signed out"_s << false << 3 << QString() << u"nicht angemeldet"_s << false;
-    QTest::newRow("status, no instance")
-        << status << QString() << false << 3 << QString() << u"läuft nicht"_s << false;
-    QTest::newRow("stop") << stop << u"member"_s << false << 0 << u"Timer gestoppt."_s << QString()
-                          << true;
-    QTest::newRow("stop, no timer")
-        << stop << u"admin"_s << false << 1 << u"Kein Timer läuft\n"_s << QString() << false;
-    QTest::newRow("stop refused") << stop << u"member"_s << true << 4 << QString()
-                                  << u"Kein Zugriff.\n"_s << false;
-    QTest::newRow("stop, no instance")
-        << stop << QString() << false << 3 << QString() << u"läuft nicht"_s << false;
-    QTest::newRow("json alone") << QStringList{u"--json"_s} << u"member"_s << false << 2
-                                << QString() << u"--json gilt nur zusammen mit --status."_s
-                                << false;
+    row("status, timer runs", status, u"member"_s, 0, u"Müller GmbH · Entwicklung · 01:2"_s);
+    row("status as JSON", {u"--status"_s, u"--json"_s}, u"member"_s, 0, u"\"elapsedSeconds\":"_s);
+    row("status as JSON, no timer", {u"--json"_s, u"--status"_s}, u"admin"_s, 1,
+        u"{\"running\":null}\n"_s);
+    row("status, signed out", status, u"signed out"_s, 3, {}, u"nicht angemeldet"_s);
+    row("status, no instance", status, {}, 3, {}, u"läuft nicht"_s);
+    row("stop", stop, u"member"_s, 0, u"Timer gestoppt."_s);
+    row("stop, no timer", stop, u"admin"_s, 1, u"Kein Timer läuft\n"_s);
+    row("stop refused", stop, u"member"_s, 4, {}, u"Kein Zugriff.\n"_s, true);
+    row("json alone", {u"--json"_s}, u"member"_s, 2, {},
+        u"--json gilt nur zusammen mit --status."_s);
 }
 
 void TestCommandLine::instanceCommands() {
@@ -149,7 +160,7 @@ void TestCommandLine::instanceCommands() {
     QFETCH(int, exitCode);
     QFETCH(QString, printed);
     QFETCH(QString, complaint);
-    QFETCH(bool, stopped);
+    const bool stopped = exitCode == 0 && arguments == QStringList{u"--stop"_s};
 
     ModelFixture fixture;
     QVERIFY(fixture.started());
@@ -169,23 +180,41 @@ void TestCommandLine::instanceCommands() {
         first.setCommandHandler([&remote](QByteArray command) { return remote.answer(command); });
     }
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
-        environment.remove(variable);
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    app.start(QStringLiteral(VELMORA_APP_BINARY), arguments);
-    // Not waitForFinished: this event loop is the instance that answers.
-    QVERIFY(QTest::qWaitFor([&app] { return app.state() == QProcess::NotRunning; }, 30000));
-    const QString out = QString::fromUtf8(app.readAllStandardOutput());
-    const QString err = QString::fromUtf8(app.readAllStandardError());
-    QVERIFY2(app.exitCode() == exitCode, qPrintable(out + err));
-    QVERIFY2(out.contains(printed) && err.contains(complaint), qPrintable(out + err));
+    const Run app = run(arguments);
+    QVERIFY2(app.exitCode == exitCode, qPrintable(app.out + app.err));
+    QVERIFY2(app.out.contains(printed) && app.err.contains(complaint),
+             qPrintable(app.out + app.err));
     QCOMPARE(server.requestsTo(u"/api/time/stop"_s).size(), stopped || refuse ? 1 : 0);
     // Only a stop reaches the server; a status is answered from the state held.
     QCOMPARE(server.requestsTo(u"/api/state"_s).size(), stopped ? 1 : 0);
     if (stopped)
         QVERIFY(model->state() && !model->state()->running);
+}
+
+// A crash leaves the socket behind; the next start takes it over and a later
+// start hands over to it.
+void TestCommandLine::crashedInstanceIsReplaced() {
+    const QString socket = SingleInstance::defaultName();
+    const auto listening = [&socket] {
+        QLocalSocket probe;
+        probe.connectToServer(socket);
+        return probe.waitForConnected(1000);
+    };
+    QProcess crashed, next;
+    crashed.setProcessEnvironment(appEnvironment(true));
+    crashed.start(QStringLiteral(VELMORA_APP_BINARY));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
+    crashed.kill();
+    QVERIFY(crashed.waitForFinished(10000));
+    QVERIFY(QFileInfo::exists(socket) && !listening());
+
+    next.setProcessEnvironment(appEnvironment(true));
+    next.start(QStringLiteral(VELMORA_APP_BINARY));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
+    QCOMPARE(run({}, true).exitCode, 0);
+    QCOMPARE(next.state(), QProcess::Running);
+    next.terminate();
+    QVERIFY(next.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,7 +1,8 @@
-// Signing in and out with the real system keyring (run inside a private
-// D-Bus session with its own unlocked keyring), and every kind of keyring
-// trouble: each is set up for a child run of this program, which tries both
-// sign-ins against the devserver of the parent and reports what it saw.
+// The token in the real system keyring (run inside a private D-Bus session
+// with its own unlocked keyring): stored, replaced and removed, kept across a
+// restart; and every kind of keyring trouble: each is set up for a child run
+// of this program, which tries both sign-ins against the devserver of the
+// parent and reports what it saw.
 
 #include "modelfixture.h"
 
@@ -13,6 +14,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
+using testsupport::awaitTask;
 
 namespace {
 
@@ -26,36 +30,32 @@ const QByteArray secret = "nie-im-klartext-7f3a9c";
 int attempt() {
     if (qEnvironmentVariableIsSet(attemptFakeService)) {
         // Owns the Secret Service's name but serves none of its objects.
-        if (!QDBusConnection::sessionBus().registerService(
-                QStringLiteral("org.freedesktop.secrets")))
+        if (!QDBusConnection::sessionBus().registerService(u"org.freedesktop.secrets"_s))
             return 3;
     }
     const QString home = qEnvironmentVariable("HOME");
-    Model model(std::make_shared<Keychain>(),
-                Preferences(QDir(home).filePath(QStringLiteral("prefs.ini"))));
-    QJsonObject seen{{QStringLiteral("atStart"), model.message()}};
+    Model model(std::make_shared<Keychain>(), Preferences(QDir(home).filePath(u"prefs.ini"_s)));
+    QJsonObject seen{{u"atStart"_s, model.message()}};
     model.setServerURL(qEnvironmentVariable(attemptServer));
     model.setEmail(QString::fromLatin1(DevServer::memberEmail));
     model.setPassword(QString::fromLatin1(DevServer::memberPassword));
     if (!finishes(model.login()))
         return 4;
-    seen[QStringLiteral("login")] = model.message();
-    seen[QStringLiteral("passwordKept")] =
-        model.password() == QLatin1String(DevServer::memberPassword);
+    seen[u"login"_s] = model.message();
+    seen[u"passwordKept"_s] = model.password() == QLatin1String(DevServer::memberPassword);
     model.setSetupInput(qEnvironmentVariable(attemptLink));
     if (!finishes(model.connectWithSetupLink()))
         return 4;
-    seen[QStringLiteral("setup")] = model.message();
-    seen[QStringLiteral("signedIn")] = model.signedIn();
-    seen[QStringLiteral("busy")] = model.busy();
+    seen[u"setup"_s] = model.message();
+    seen[u"signedIn"_s] = model.signedIn();
+    seen[u"busy"_s] = model.busy();
 
-    const auto stored = testsupport::awaitTask(Keychain().set(QString::fromLatin1(secret)));
+    const auto stored = awaitTask(Keychain().set(QString::fromLatin1(secret)));
     if (const auto failure = stored.failure<KeychainError>()) {
-        seen[QStringLiteral("kind")] = static_cast<int>(failure->kind());
-        seen[QStringLiteral("write")] = failure->description();
+        seen[u"kind"_s] = static_cast<int>(failure->kind());
+        seen[u"write"_s] = failure->description();
     }
-    seen[QStringLiteral("plaintext")] =
-        QJsonValue::fromVariant(testsupport::filesContaining(home, secret));
+    seen[u"plaintext"_s] = QJsonValue::fromVariant(testsupport::filesContaining(home, secret));
     QTextStream(stdout) << QJsonDocument(seen).toJson(QJsonDocument::Compact);
     return 0;
 }
@@ -95,6 +95,8 @@ private Q_SLOTS:
             QSKIP("needs the private keyring: run under scripts/with-keyring");
         QVERIFY(m_fixture.started());
     }
+    void roundTrip_data();
+    void roundTrip();
     void tokenSurvivesRestartAndSignOutRemovesIt();
     void keyringTroubleCostsNothing_data();
     void keyringTroubleCostsNothing();
@@ -103,8 +105,42 @@ private:
     ModelFixture m_fixture;
 };
 
+void SignInKeyringTest::roundTrip_data() {
+    QTest::addColumn<QString>("token");
+    QTest::newRow("umlauts and more") << u"Grüße-ÄÖÜß-€-日本-🙂\n"_s;
+    QTest::newRow("empty") << QString(); // still a stored token
+}
+
+void SignInKeyringTest::roundTrip() {
+    QFETCH(QString, token);
+    Keychain keychain;
+    const auto before = awaitTask(keychain.set(u"vorher"_s));
+    VERIFY_OK(before);
+    const auto stored = awaitTask(keychain.set(token)); // replaces
+    VERIFY_OK(stored);
+    const auto read = awaitTask(keychain.get());
+    VERIFY_OK(read);
+    QCOMPARE(*read.value, std::optional(token));
+    // Another program finds the item where the keyring keeps it.
+    QProcess lookup;
+    lookup.start(u"secret-tool"_s,
+                 {u"lookup"_s, u"server"_s, QString::fromLatin1(Keychain::service), u"user"_s,
+                  QString::fromLatin1(Keychain::key)});
+    QVERIFY(lookup.waitForFinished(20000));
+    QCOMPARE(QString::fromUtf8(lookup.readAllStandardOutput()), token);
+
+    // Removing twice is harmless; afterwards nothing is stored.
+    for (int i = 0; i < 2; ++i) {
+        const auto removed = awaitTask(keychain.remove());
+        VERIFY_OK(removed);
+    }
+    const auto gone = awaitTask(keychain.get());
+    VERIFY_OK(gone);
+    QCOMPARE(*gone.value, std::nullopt);
+}
+
 void SignInKeyringTest::tokenSurvivesRestartAndSignOutRemovesIt() {
-    QVERIFY(testsupport::awaitTask(Keychain().remove()).ok());
+    QVERIFY(awaitTask(Keychain().remove()).ok());
     auto model =
         m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
     QVERIFY(model);
@@ -121,15 +157,14 @@ void SignInKeyringTest::tokenSurvivesRestartAndSignOutRemovesIt() {
     QVERIFY(finishes(restarted.logout()));
     QVERIFY(!restarted.signedIn());
     QVERIFY(restarted.message().isEmpty());
-    const auto stored = testsupport::awaitTask(Keychain().get());
+    const auto stored = awaitTask(Keychain().get());
     VERIFY_OK(stored);
     QVERIFY(!stored.value->has_value());
     Model afterSignOut(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
     QVERIFY(!afterSignOut.signedIn());
     // The check before signing in leaves nothing behind.
-    QCOMPARE(QProcess::execute(QStringLiteral("secret-tool"),
-                               {QStringLiteral("lookup"), QStringLiteral("user"),
-                                QString::fromLatin1(Keychain::probeKey)}),
+    QCOMPARE(QProcess::execute(u"secret-tool"_s,
+                               {u"lookup"_s, u"user"_s, QString::fromLatin1(Keychain::probeKey)}),
              1);
 }
 
@@ -139,19 +174,17 @@ void SignInKeyringTest::keyringTroubleCostsNothing_data() {
     QTest::addColumn<QString>("hint"); // what the text tells the user to do
     using Kind = KeychainError::Kind;
     QTest::newRow("libsecret missing")
-        << Setup::LibraryMissing << Kind::LibraryMissing << QStringLiteral("„libsecret-1-0“");
+        << Setup::LibraryMissing << Kind::LibraryMissing << u"„libsecret-1-0“"_s;
     QTest::newRow("no session bus")
-        << Setup::NoBus << Kind::NoSessionBus << QStringLiteral("in einer Desktop-Sitzung starten");
+        << Setup::NoBus << Kind::NoSessionBus << u"in einer Desktop-Sitzung starten"_s;
     QTest::newRow("session bus without Secret Service")
-        << Setup::BusWithoutService << Kind::NoService
-        << QStringLiteral("installieren und starten");
+        << Setup::BusWithoutService << Kind::NoService << u"installieren und starten"_s;
     QTest::newRow("fresh account, keyring started on demand")
-        << Setup::FreshAccount << Kind::NoDefaultCollection
-        << QStringLiteral("als Standard festlegen");
+        << Setup::FreshAccount << Kind::NoDefaultCollection << u"als Standard festlegen"_s;
     QTest::newRow("locked, no unlock possible")
-        << Setup::Locked << Kind::AccessDenied << QStringLiteral("entsperren");
+        << Setup::Locked << Kind::AccessDenied << u"entsperren"_s;
     QTest::newRow("Secret Service that fails")
-        << Setup::BrokenService << Kind::Other << QStringLiteral("erneut versuchen");
+        << Setup::BrokenService << Kind::Other << u"erneut versuchen"_s;
 }
 
 void SignInKeyringTest::keyringTroubleCostsNothing() {
@@ -170,50 +203,48 @@ void SignInKeyringTest::keyringTroubleCostsNothing() {
         env.remove(QString::fromLatin1(name));
     for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         env.insert(QString::fromLatin1(name), home.path());
-    const QString runtime = home.filePath(QStringLiteral("run"));
+    const QString runtime = home.filePath(u"run"_s);
     QVERIFY(QDir().mkdir(runtime));
     QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
     env.insert(QString::fromLatin1(attemptServer), server.baseUrl());
     env.insert(QString::fromLatin1(attemptLink), link);
 
     const QString self = QCoreApplication::applicationFilePath();
-    const QString busConfig = home.filePath(QStringLiteral("bus.conf"));
+    const QString busConfig = home.filePath(u"bus.conf"_s);
     QFile config(busConfig);
     QVERIFY(config.open(QIODevice::WriteOnly) && config.write(busWithoutServices) > 0);
     config.close();
-    QString program = QStringLiteral("dbus-run-session");
+    QString program = u"dbus-run-session"_s;
     QStringList arguments;
     switch (setup) {
     case Setup::LibraryMissing: {
         // Found first, and not a library: the loader refuses it. The
         // unlocked keyring of this run is there, so only the library lacks.
-        const QString lib = home.filePath(QStringLiteral("lib"));
+        const QString lib = home.filePath(u"lib"_s);
         QVERIFY(QDir().mkdir(lib));
-        QFile fake(lib + QStringLiteral("/libsecret-1.so.0"));
+        QFile fake(lib + u"/libsecret-1.so.0"_s);
         QVERIFY(fake.open(QIODevice::WriteOnly) && fake.write("not a library\n") > 0);
-        env.insert(QStringLiteral("LD_LIBRARY_PATH"), lib);
+        env.insert(u"LD_LIBRARY_PATH"_s, lib);
         program = self;
         break;
     }
     case Setup::NoBus:
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   QStringLiteral("unix:path=/nonexistent/velmora-no-bus"));
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/velmora-no-bus"_s);
         program = self;
         break;
     case Setup::BrokenService:
-        env.insert(QString::fromLatin1(attemptFakeService), QStringLiteral("1"));
+        env.insert(QString::fromLatin1(attemptFakeService), u"1"_s);
         [[fallthrough]];
     case Setup::BusWithoutService:
-        arguments = {QStringLiteral("--config-file=") + busConfig, QStringLiteral("--"), self};
+        arguments = {u"--config-file="_s + busConfig, u"--"_s, self};
         break;
     case Setup::FreshAccount:
         // The standard session bus starts gnome-keyring when first asked.
-        arguments = {QStringLiteral("--"), self};
+        arguments = {u"--"_s, self};
         break;
     case Setup::Locked:
-        arguments = {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
-                     QString::fromLatin1(lockedKeyring), self};
+        arguments = {u"--"_s, u"sh"_s, u"-c"_s, QString::fromLatin1(lockedKeyring), self};
         break;
     }
 
@@ -227,21 +258,21 @@ void SignInKeyringTest::keyringTroubleCostsNothing() {
     const QJsonObject seen = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
     QVERIFY2(!seen.isEmpty(), output.constData());
 
-    const QString text = seen.value(QStringLiteral("write")).toString();
+    const QString text = seen.value(u"write"_s).toString();
     qInfo().noquote() << "keyring text:" << text;
-    QCOMPARE(seen.value(QStringLiteral("kind")).toInt(-1), static_cast<int>(kind));
+    QCOMPARE(seen.value(u"kind"_s).toInt(-1), static_cast<int>(kind));
     QVERIFY2(text.contains(hint), qPrintable(text));
     // Both sign-ins show that text, and nothing was sent or spent.
-    QCOMPARE(seen.value(QStringLiteral("login")).toString(), text);
-    QCOMPARE(seen.value(QStringLiteral("setup")).toString(), text);
-    const QString atStart = seen.value(QStringLiteral("atStart")).toString();
+    QCOMPARE(seen.value(u"login"_s).toString(), text);
+    QCOMPARE(seen.value(u"setup"_s).toString(), text);
+    const QString atStart = seen.value(u"atStart"_s).toString();
     QVERIFY2(atStart.isEmpty() || atStart == text, qPrintable(atStart));
-    QVERIFY(seen.value(QStringLiteral("passwordKept")).toBool());
-    QVERIFY(!seen.value(QStringLiteral("signedIn")).toBool());
-    QVERIFY(!seen.value(QStringLiteral("busy")).toBool());
-    QCOMPARE(seen.value(QStringLiteral("plaintext")).toArray().size(), 0);
-    QCOMPARE(server.requestsTo(QStringLiteral("/api/login")).size(), 0);
-    QCOMPARE(server.requestsTo(QStringLiteral("/api/setup")).size(), 0);
+    QVERIFY(seen.value(u"passwordKept"_s).toBool());
+    QVERIFY(!seen.value(u"signedIn"_s).toBool());
+    QVERIFY(!seen.value(u"busy"_s).toBool());
+    QCOMPARE(seen.value(u"plaintext"_s).toArray().size(), 0);
+    QCOMPARE(server.requestsTo(u"/api/login"_s).size(), 0);
+    QCOMPARE(server.requestsTo(u"/api/setup"_s).size(), 0);
 
     // The code is still good for a sign-in that can be kept.
     auto model = m_fixture.newModel();
