@@ -4,14 +4,11 @@
 #include "client/networkerrortext.h"
 #include "client/transport.h"
 #include "modelfixture.h"
-#include "testsupport.h"
 
-#include <QLibraryInfo>
 #include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QTranslator>
 
 using namespace testsupport;
 
@@ -111,14 +108,9 @@ private Q_SLOTS:
 
     // With the catalogue, Qt's own German text stays, as the app shows it.
     void catalogueTextKept() {
-        QTranslator catalogue;
-        QVERIFY(catalogue.load(QStringLiteral("qtbase_de"),
-                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
-        QCoreApplication::installTranslator(&catalogue);
-        QVERIFY(qtSpeaksGerman());
+        QVERIFY(loadQtGermanTranslations() && qtSpeaksGerman());
         QCOMPARE(failureFor(Trouble::Refused).description(),
                  QStringLiteral("Verbindung verweigert"));
-        QCoreApplication::removeTranslator(&catalogue);
     }
 };
 

@@ -22,19 +22,17 @@ bool loadQtGermanTranslations() {
     return QCoreApplication::installTranslator(translator);
 }
 
+namespace {
 QString testCertificateFile() {
     return QStringLiteral(VELMORA_TEST_CERT_DIR "/server.crt");
 }
-
-QString testKeyFile() {
-    return QStringLiteral(VELMORA_TEST_CERT_DIR "/server.key");
-}
+} // namespace
 
 DevServerOptions httpsServerOptions() {
     DevServerOptions options;
     options.https = true;
     options.certFile = testCertificateFile();
-    options.keyFile = testKeyFile();
+    options.keyFile = QStringLiteral(VELMORA_TEST_CERT_DIR "/server.key");
     return options;
 }
 

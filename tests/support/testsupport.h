@@ -19,10 +19,6 @@ namespace testsupport {
 
 using namespace std::chrono_literals;
 
-// Long enough for a loaded machine; tests that expect a time-out inject
-// short limits instead of waiting this long.
-inline constexpr std::chrono::milliseconds taskTimeout = 20s;
-
 // What became of a task: a value, a failure, or nothing yet (timed out).
 template <typename T> struct Outcome {
     using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
@@ -32,7 +28,6 @@ template <typename T> struct Outcome {
     std::exception_ptr error;
 
     bool ok() const { return finished && !error; }
-    bool failed() const { return finished && error; }
 
     // The failure as E, or nothing when it was none or another kind.
     template <typename E> std::optional<E> failure() const {
@@ -82,14 +77,14 @@ QCoro::Task<> collect(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome) 
 }
 } // namespace detail
 
-// Lets the event loop run until the task has finished, at most `timeout`.
-// Never blocks the loop, so in-process servers and timers keep working.
+// Lets the event loop run until the task has finished, at most `timeout`
+// (long enough for a loaded machine; tests that expect a time-out inject short
+// limits instead). Never blocks the loop, so in-process servers keep working.
 template <typename T>
-Outcome<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = taskTimeout) {
+Outcome<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = 20s) {
     auto outcome = std::make_shared<Outcome<T>>();
     // Runs on after a time-out; the shared outcome keeps what it writes alive.
     detail::collect(std::move(task), outcome);
-    // The outcome says whether it finished.
     (void)QTest::qWaitFor([&] { return outcome->finished; }, static_cast<int>(timeout.count()));
     return *outcome;
 }
@@ -98,10 +93,8 @@ Outcome<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = ta
 // failures read in German. False when the catalogue is not installed.
 bool loadQtGermanTranslations();
 
-// The self-signed certificate the test build made (CN 127.0.0.1, localhost).
-QString testCertificateFile();
-QString testKeyFile();
-// Server options for https with that certificate.
+// Server options for https with the self-signed certificate the test build
+// made (CN 127.0.0.1, localhost).
 DevServerOptions httpsServerOptions();
 // Makes every later TLS connection trust that certificate.
 bool trustTestCertificate();
@@ -116,5 +109,3 @@ QStringList filesContaining(const QString &dir, const QByteArray &needle);
 
 // Fails the test unless the outcome finished without a failure.
 #define VERIFY_OK(outcome) QVERIFY2((outcome).ok(), qPrintable((outcome).errorText()))
-// Fails the test unless the outcome finished with a failure.
-#define VERIFY_FAILED(outcome) QVERIFY2((outcome).failed(), qPrintable((outcome).errorText()))
