@@ -68,8 +68,6 @@ private slots:
         row("base path", "https://h/zeit", "https://h/zeit/api/state", "api/state");
         row("base path with slash", "https://h/zeit/", "https://h/zeit/api/state", "api/state");
         row("several slashes", "https://h/zeit//", "https://h/zeit/api/state", "/api/state");
-        row("port and user", "http://u@127.0.0.1:8080", "http://u@127.0.0.1:8080/api/login",
-            "api/login");
         row("query stays", "https://h/zeit?x=1", "https://h/zeit/api/state?x=1", "api/state");
         row("encoded base path kept", "https://h/a%2Fb", "https://h/a%2Fb/api/state", "api/state");
         row("no host", "https:", "https:/api/state", "api/state");
@@ -89,7 +87,6 @@ private slots:
         row("path, query and fragment dropped", "https://h/zeit/app?x=1#top",
             "https://h/?tab=inbox");
         row("authority kept", "https://u:p@h:8443/z", "https://u:p@h:8443/?tab=inbox");
-        row("loopback", "http://127.0.0.1:8080/x", "http://127.0.0.1:8080/?tab=inbox");
         row("https without host", "https://", "https:///?tab=inbox");
         row("invalid base", "https://h:abc", "");
         row("relative base", "zeit", "");
