@@ -164,18 +164,17 @@ void SignInKeyringTest::keyringTroubleCostsNothing_data() {
     QTest::addColumn<KeychainError::Kind>("kind");
     QTest::addColumn<QString>("hint"); // what the text tells the user to do
     using Kind = KeychainError::Kind;
-    QTest::newRow("libsecret missing")
-        << Setup::LibraryMissing << Kind::LibraryMissing << u"„libsecret-1-0“"_s;
-    QTest::newRow("no session bus")
-        << Setup::NoBus << Kind::NoSessionBus << u"in einer Desktop-Sitzung starten"_s;
-    QTest::newRow("session bus without Secret Service")
-        << Setup::BusWithoutService << Kind::NoService << u"installieren und starten"_s;
-    QTest::newRow("fresh account, keyring started on demand")
-        << Setup::FreshAccount << Kind::NoDefaultCollection << u"als Standard festlegen"_s;
-    QTest::newRow("locked, no unlock possible")
-        << Setup::Locked << Kind::AccessDenied << u"entsperren"_s;
-    QTest::newRow("Secret Service that fails")
-        << Setup::BrokenService << Kind::Other << u"erneut versuchen"_s;
+    const auto row = [](const char *name, Setup setup, Kind kind, const char *hint) {
+        QTest::newRow(name) << setup << kind << QString::fromUtf8(hint);
+    };
+    row("libsecret missing", Setup::LibraryMissing, Kind::LibraryMissing, "„libsecret-1-0“");
+    row("no session bus", Setup::NoBus, Kind::NoSessionBus, "in einer Desktop-Sitzung starten");
+    row("session bus without Secret Service", Setup::BusWithoutService, Kind::NoService,
+        "installieren und starten");
+    row("fresh account, keyring started on demand", Setup::FreshAccount, Kind::NoDefaultCollection,
+        "als Standard festlegen");
+    row("locked, no unlock possible", Setup::Locked, Kind::AccessDenied, "entsperren");
+    row("Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen");
 }
 
 void SignInKeyringTest::keyringTroubleCostsNothing() {

@@ -69,21 +69,22 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QByteArray>("json");
-        const QByteArray running = QByteArray(entry);
-        QTest::newRow("running") << true << running
-                                 << u"Läuft seit 09:14 · Bäckerei Süß · Support"_qs << 0
-                                 << u"Bäckerei Süß · Support · 01:02:05\n"_qs
-                                 << QByteArray(
-                                        R"({"client":"Bäckerei Süß","elapsedSeconds":3725,)"
-                                        R"("note":"Ofen","rateCents":9550,"reason":"Support",)"
-                                        R"("startedAt":"2026-12-06T08:14:00.000Z"})");
-        QTest::newRow("idle") << true << QByteArray("null") << u"Kein Timer läuft"_qs << 1
-                              << u"Kein Timer läuft\n"_qs << QByteArray(R"({"running":null})");
-        QTest::newRow("loading")
-            << true << QByteArray() << u"Kein Timer läuft"_qs << 3
-            << u"velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"_qs << QByteArray();
-        QTest::newRow("signed out") << false << running << u"Nicht angemeldet"_qs << 3
-                                    << u"velmora Zeit ist nicht angemeldet.\n"_qs << QByteArray();
+        const auto row = [](const char *name, bool signedIn, const char *running,
+                            const QString &toolTip, int exitCode, const QString &line,
+                            const char *json = "") {
+            QTest::newRow(name) << signedIn << QByteArray(running) << toolTip << exitCode << line
+                                << QByteArray(json);
+        };
+        row("running", true, entry, u"Läuft seit 09:14 · Bäckerei Süß · Support"_qs, 0,
+            u"Bäckerei Süß · Support · 01:02:05\n"_qs,
+            R"({"client":"Bäckerei Süß","elapsedSeconds":3725,"note":"Ofen","rateCents":9550,)"
+            R"("reason":"Support","startedAt":"2026-12-06T08:14:00.000Z"})");
+        row("idle", true, "null", u"Kein Timer läuft"_qs, 1, u"Kein Timer läuft\n"_qs,
+            R"({"running":null})");
+        row("loading", true, "", u"Kein Timer läuft"_qs, 3,
+            u"velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"_qs);
+        row("signed out", false, entry, u"Nicht angemeldet"_qs, 3,
+            u"velmora Zeit ist nicht angemeldet.\n"_qs);
     }
 
     void texts() {

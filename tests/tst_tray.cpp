@@ -249,27 +249,24 @@ void TestTray::panelPosition_data() {
     QTest::addColumn<QRect>("available");
     QTest::addColumn<QPoint>("expected"); // of a 340 x 400 panel
 
+    const auto row = [](const char *name, QRect anchor, QRect available, QPoint expected) {
+        QTest::newRow(name) << anchor << available << expected;
+    };
     const QRect full(0, 0, 1920, 1080);
     const QRect belowBar(0, 32, 1920, 1048);
-    QTest::newRow("bottom right: above, pushed left")
-        << QRect(1880, 1050, 24, 24) << full << QPoint(1920 - 340, 1050 - 4 - 400);
-    QTest::newRow("top, centred under the icon")
-        << QRect(1000, 4, 24, 24) << full << QPoint(1011 - 170, 4 + 24 + 4);
-    QTest::newRow("top right, below a bar")
-        << QRect(1800, 4, 24, 24) << belowBar << QPoint(1920 - 340, 32);
-    QTest::newRow("second screen") << QRect(1920 + 700, 1050, 24, 24) << QRect(1920, 0, 1280, 1080)
-                                   << QPoint(1920 + 711 - 170, 1050 - 4 - 400);
+    row("bottom right: above, pushed left", {1880, 1050, 24, 24}, full, {1920 - 340, 1050 - 404});
+    row("top, centred under the icon", {1000, 4, 24, 24}, full, {1011 - 170, 4 + 24 + 4});
+    row("top right, below a bar", {1800, 4, 24, 24}, belowBar, {1920 - 340, 32});
+    row("second screen", {1920 + 700, 1050, 24, 24}, {1920, 0, 1280, 1080},
+        {1920 + 711 - 170, 1050 - 404});
     // StatusNotifier trays: at the pointer, the same way.
-    QTest::newRow("pointer in a top bar: below it")
-        << QRect(900, 12, 1, 1) << belowBar << QPoint(900 - 170, 32);
-    QTest::newRow("pointer at the bottom left: above it, on the screen")
-        << QRect(15, 1070, 1, 1) << full << QPoint(0, 1070 - 4 - 400);
-    QTest::newRow("pointer near the right edge, upper half")
-        << QRect(1915, 500, 1, 1) << full << QPoint(1920 - 340, 500 + 1 + 4);
-    QTest::newRow("unknown: top-right corner")
-        << QRect() << belowBar << QPoint(1920 - 340 - 8, 32 + 8);
-    QTest::newRow("screen lower than the panel")
-        << QRect(600, 300, 24, 24) << QRect(0, 0, 800, 320) << QPoint(600 + 11 - 170, 0);
+    row("pointer in a top bar: below it", {900, 12, 1, 1}, belowBar, {900 - 170, 32});
+    row("pointer at the bottom left: above it, on the screen", {15, 1070, 1, 1}, full,
+        {0, 1070 - 404});
+    row("pointer near the right edge, upper half", {1915, 500, 1, 1}, full,
+        {1920 - 340, 500 + 1 + 4});
+    row("unknown: top-right corner", {}, belowBar, {1920 - 340 - 8, 32 + 8});
+    row("screen lower than the panel", {600, 300, 24, 24}, {0, 0, 800, 320}, {600 + 11 - 170, 0});
 }
 
 void TestTray::panelPosition() {
