@@ -9,11 +9,22 @@
 
 namespace {
 
-// A text that assistive technology may read but not edit: the clock's time,
-// the picker's choice. AT-SPI shows a value that is not a number this way.
-class ReadOnlyText : public QAccessibleTextInterface {
+// A widget whose text assistive technology may read but not edit: the
+// clock's time, the picker's choice. AT-SPI shows a value that is not a
+// number this way, as the widget's value and its text.
+class ReadOnlyTextWidget : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
+    using QAccessibleWidget::QAccessibleWidget;
     virtual QString content() const = 0;
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? content() : QAccessibleWidget::text(t);
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
 
     QString text(int start, int end) const override {
         const QString all = content();
@@ -39,20 +50,12 @@ public:
     }
 };
 
-class PickerAccessible : public QAccessibleWidget, public ReadOnlyText {
+class PickerAccessible : public ReadOnlyTextWidget {
 public:
     explicit PickerAccessible(QWidget *widget)
-        : QAccessibleWidget(widget, QAccessible::ComboBox) {}
+        : ReadOnlyTextWidget(widget, QAccessible::ComboBox) {}
 
     QString content() const override { return combo()->currentText(); }
-    QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Value ? content() : QAccessibleWidget::text(t);
-    }
-    void *interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface *>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
     // The list of entries, as Qt's own combo box exposes it.
     int childCount() const override { return combo()->view() ? 1 : 0; }
     QAccessibleInterface *child(int index) const override {
@@ -87,20 +90,12 @@ private:
 
 // Named "Laufzeit" with the time as its text. Its ticks send no event, so
 // a screen reader reads the time when asked and never every second.
-class ClockAccessible : public QAccessibleWidget, public ReadOnlyText {
+class ClockAccessible : public ReadOnlyTextWidget {
 public:
     explicit ClockAccessible(QWidget *widget)
-        : QAccessibleWidget(widget, QAccessible::StaticText) {}
+        : ReadOnlyTextWidget(widget, QAccessible::StaticText) {}
 
     QString content() const override { return static_cast<ClockView *>(widget())->text(); }
-    QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Value ? content() : QAccessibleWidget::text(t);
-    }
-    void *interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface *>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
 };
 
 // A link: named by its text, the address as description, pressed by the
