@@ -143,7 +143,7 @@ std::optional<Fault> DevServer::Impl::takeFault(const QString &path) {
 
 static bool faultAnswers(const Fault &f) {
     return f.status != 0 || f.rawBody || f.stall || f.drop || !f.redirectTo.isEmpty() ||
-           f.hugeBodyBytes > 0;
+           f.hugeBodyBytes > 0 || f.cutAfterBytes >= 0 || f.chunked || f.brokenGzip;
 }
 
 void DevServer::Impl::handle(const httplib::Request &req, httplib::Response &res) {
@@ -254,6 +254,10 @@ void DevServer::Impl::applyFault(const Fault &fault, const httplib::Request &req
         res.set_content(fault.body.toStdString(), contentType);
         return;
     }
+    if (fault.cutAfterBytes >= 0 || fault.chunked || fault.brokenGzip) {
+        applyBrokenBody(fault, req, res);
+        return;
+    }
     if (fault.hugeBodyBytes > 0) {
         res.status = fault.status ? fault.status : 200;
         const size_t total = size_t(fault.hugeBodyBytes);
@@ -277,6 +281,60 @@ void DevServer::Impl::applyFault(const Fault &fault, const httplib::Request &req
     }
     res.status = fault.status ? fault.status : 200;
     res.set_content(fault.body.toStdString(), contentType);
+}
+
+void DevServer::Impl::applyBrokenBody(const Fault &fault, const httplib::Request &req,
+                                      httplib::Response &res) {
+    res.status = fault.status ? fault.status : 200;
+    std::string body = fault.body.toStdString();
+    if (fault.brokenGzip) {
+        // A valid gzip header, then bytes that are no deflate stream.
+        res.set_header("Content-Encoding", "gzip");
+        body =
+            std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) + std::string(4096, '\xff');
+    }
+    const size_t sent =
+        fault.cutAfterBytes >= 0 ? std::min(body.size(), size_t(fault.cutAfterBytes)) : body.size();
+    const bool cut = sent < body.size();
+#ifndef _WIN32
+    const int fd = fault.reset ? connectionSocket(req) : -1;
+#else
+    const int fd = -1;
+#endif
+    // What ends a cut answer: httplib closes a connection whose provider gives up.
+    const auto breakOff = [fd] {
+#ifndef _WIN32
+        if (fd >= 0) {
+            // Disconnecting an established TCP socket sends a reset at once.
+            sockaddr unspecified{};
+            unspecified.sa_family = AF_UNSPEC;
+            ::connect(fd, &unspecified, sizeof unspecified);
+        }
+#else
+        (void)fd;
+#endif
+        return false;
+    };
+    const std::string contentType = fault.contentType.toStdString();
+    if (fault.chunked) {
+        res.set_chunked_content_provider(
+            contentType, [body, sent, cut, breakOff](size_t offset, httplib::DataSink &sink) {
+                if (offset < sent)
+                    return sink.write(body.data() + offset, std::min<size_t>(1024, sent - offset));
+                if (cut)
+                    return breakOff();
+                sink.done();
+                return true;
+            });
+        return;
+    }
+    res.set_content_provider(
+        body.size(), contentType,
+        [body, sent, breakOff](size_t offset, size_t length, httplib::DataSink &sink) {
+            if (offset < sent)
+                return sink.write(body.data() + offset, std::min(length, sent - offset));
+            return breakOff();
+        });
 }
 
 // --- lifecycle ------------------------------------------------------------

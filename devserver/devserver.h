@@ -12,7 +12,7 @@
 #include <memory>
 
 struct DevServerOptions {
-    int port = 0; // 0: any free port, see DevServer::port()
+    int port = 0;       // 0: any free port, see DevServer::port()
     bool https = false; // needs certFile and keyFile
     QString certFile{};
     QString keyFile{};
@@ -30,17 +30,24 @@ struct RecordedRequest {
 // How one endpoint misbehaves; applies to the next `times` requests of that
 // path (-1: until cleared).
 struct Fault {
-    int status = 0; // 0: the normal answer
-    QByteArray body{}; // with status != 0 (or rawBody) this body is sent instead
+    int status = 0;       // 0: the normal answer
+    QByteArray body{};    // with status != 0 (or rawBody) this body is sent instead
     bool rawBody = false; // send `body` with the normal status 200
     QString contentType = QStringLiteral("application/json");
-    int delayMs = 0; // wait before answering
+    int delayMs = 0;    // wait before answering
     bool stall = false; // send headers and a few bytes, then nothing until stopped
     // Qt sends a request again when its connection closes before any answer
     // (once over http, up to three times over https): give a drop enough times.
-    bool drop = false; // close the connection without an answer
-    QString redirectTo{}; // 302 to this absolute address
+    bool drop = false;        // close the connection without an answer
+    QString redirectTo{};     // 302 to this absolute address
     qint64 hugeBodyBytes = 0; // stream this many bytes of JSON-ish filler
+    // Answers that break off: `body` with the status (200 if 0), announced in
+    // full, of which only the first `cutAfterBytes` bytes are sent before the
+    // connection ends (-1: all of them).
+    qint64 cutAfterBytes = -1;
+    bool reset = false;      // end a cut answer with a TCP reset instead of a close
+    bool chunked = false;    // chunked transfer; a cut one never sends its last chunk
+    bool brokenGzip = false; // announce gzip and send bytes that do not decompress
     int times = -1;
 };
 

@@ -126,6 +126,7 @@ struct DevServer::Impl {
     void handle(const httplib::Request &req, httplib::Response &res);
     std::optional<Fault> takeFault(const QString &path);
     void applyFault(const Fault &fault, const httplib::Request &req, httplib::Response &res);
+    void applyBrokenBody(const Fault &fault, const httplib::Request &req, httplib::Response &res);
     bool sleepUnlessStopping(int ms) const;
 
     // Endpoints, in endpoints.cpp. Both run with `mutex` held.

@@ -317,6 +317,43 @@ private Q_SLOTS:
         QVERIFY(model->signedIn());
     }
 
+    // An answer counts only when it arrived whole; the start then fails like
+    // any other and the note stays for another try.
+    void cutOffAnswers_data() {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QString>("expectedError"); // its start; null: success
+        const QByteArray body = "{\"filler\":\"" + QByteArray(5000, 'x') + "\"}";
+        const QString cut = QStringLiteral("Die Antwort des Servers kam nicht vollständig an (");
+        QTest::newRow("whole") << Fault{.body = body, .rawBody = true} << QString();
+        QTest::newRow("whole, chunked") << Fault{.body = body, .chunked = true} << QString();
+        QTest::newRow("closed after 100 bytes") << Fault{.body = body, .cutAfterBytes = 100} << cut;
+        QTest::newRow("reset after 100 bytes")
+            << Fault{.body = body, .cutAfterBytes = 100, .reset = true} << cut;
+        QTest::newRow("reset before the body")
+            << Fault{.body = body, .cutAfterBytes = 0, .reset = true} << cut;
+        QTest::newRow("chunked, closed before the last chunk")
+            << Fault{.body = body, .cutAfterBytes = 100, .chunked = true} << cut;
+        QTest::newRow("chunked, reset")
+            << Fault{.body = body, .cutAfterBytes = 3000, .reset = true, .chunked = true} << cut;
+        QTest::newRow("gzip that does not decompress") << Fault{.brokenGzip = true} << cut;
+    }
+
+    void cutOffAnswers() {
+        QFETCH(Fault, fault);
+        QFETCH(QString, expectedError);
+        auto model = m_fixture.signedInModel(m_fixture.server().adminId());
+        QVERIFY(model);
+        model->setNote(QStringLiteral("Besprechung"));
+        m_fixture.server().setFault(QStringLiteral("/api/time/start"), fault);
+        QVERIFY(finishes(model->start()));
+        QVERIFY2(expectedError.isNull() ? model->message().isEmpty()
+                                        : model->message().startsWith(expectedError),
+                 qPrintable(model->message()));
+        QCOMPARE(model->note(), expectedError.isNull() ? QString() : QStringLiteral("Besprechung"));
+        QVERIFY(!model->busy());
+        QVERIFY(model->signedIn());
+    }
+
     void httpsOnlyWhenTrusted() {
         ModelFixture secure(httpsServerOptions());
         QVERIFY(secure.started());

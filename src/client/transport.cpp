@@ -43,12 +43,73 @@ bool sameOrigin(const QUrl &a, const QUrl &b) {
            a.port(defaultPort(a)) == b.port(defaultPort(b));
 }
 
-// Errors that mean no complete answer came, as opposed to the ones Qt derives
-// from an HTTP status (which we hand back with the status instead).
-bool isTransportFailure(QNetworkReply::NetworkError error) {
-    const int code = error;
-    return (code >= 1 && code <= 99) || error == QNetworkReply::ProtocolUnknownError ||
-           error == QNetworkReply::ProtocolFailure;
+// The error Qt derives from an HTTP status of 400 or more. Such an answer
+// came whole and goes back with its status; any other error means it did not.
+QNetworkReply::NetworkError errorForStatus(int status) {
+    switch (status) {
+    case 400:
+    case 418:
+        return QNetworkReply::ProtocolInvalidOperationError;
+    case 401:
+        return QNetworkReply::AuthenticationRequiredError;
+    case 403:
+        return QNetworkReply::ContentAccessDenied;
+    case 404:
+        return QNetworkReply::ContentNotFoundError;
+    case 405:
+        return QNetworkReply::ContentOperationNotPermittedError;
+    case 407:
+        return QNetworkReply::ProxyAuthenticationRequiredError;
+    case 409:
+        return QNetworkReply::ContentConflictError;
+    case 410:
+        return QNetworkReply::ContentGoneError;
+    case 500:
+        return QNetworkReply::InternalServerError;
+    case 501:
+        return QNetworkReply::OperationNotImplementedError;
+    case 503:
+        return QNetworkReply::ServiceUnavailableError;
+    default:
+        if (status > 500)
+            return QNetworkReply::UnknownServerError;
+        if (status >= 400)
+            return QNetworkReply::UnknownContentError;
+        return QNetworkReply::NoError;
+    }
+}
+
+bool isCompressed(const QNetworkReply &reply) {
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    return !encoding.isEmpty() && encoding != "identity";
+}
+
+QString incompleteText(QString why) {
+    if (why.endsWith(u'.'))
+        why.chop(1);
+    return QStringLiteral("Die Antwort des Servers kam nicht vollständig an (%1).").arg(why);
+}
+
+// Throws unless the answer arrived whole: no error but the one its status
+// explains, and a body as long as announced.
+void checkComplete(const QNetworkReply &reply, int status, const QByteArray &body,
+                   const QUrl &origin) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error != QNetworkReply::NoError && error != errorForStatus(status)) {
+        if (error == QNetworkReply::UnknownContentError && isCompressed(reply))
+            throw TransportError(error, incompleteText(QStringLiteral("nicht lesbar komprimiert")));
+        throw TransportError(error,
+                             incompleteText(networkErrorText(error, reply.errorString(), origin)));
+    }
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    const bool bodyExpected =
+        status != 204 && status != 304 && reply.operation() != QNetworkAccessManager::HeadOperation;
+    if (bodyExpected && !isCompressed(reply) && length.isValid() &&
+        body.size() < length.toLongLong())
+        throw TransportError(
+            QNetworkReply::RemoteHostClosedError,
+            incompleteText(
+                QStringLiteral("%1 von %2 Bytes").arg(body.size()).arg(length.toLongLong())));
 }
 
 } // namespace
@@ -158,8 +219,6 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
         throw TransportError(QNetworkReply::TimeoutError,
                              QStringLiteral("Der Server hat %1 lang nicht geantwortet.")
                                  .arg(secondsText(limits.idleTimeout)));
-    if (isTransportFailure(error))
-        throw TransportError(error, networkErrorText(error, r->errorString(), origin));
 
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
@@ -168,5 +227,10 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
         throw TransportError(QNetworkReply::ProtocolFailure,
                              QStringLiteral("Der Server hat keine gültige Antwort gesendet."));
     }
-    co_return HttpAnswer{status.toInt(), std::move(received)};
+    checkComplete(*r, status.toInt(), received, origin);
+    // Qt takes a connection that closes between two chunks for the end of a
+    // chunked answer; only a body of announced length is proven whole.
+    const bool lengthKnown =
+        !isCompressed(*r) && r->header(QNetworkRequest::ContentLengthHeader).isValid();
+    co_return HttpAnswer{status.toInt(), std::move(received), lengthKnown};
 }

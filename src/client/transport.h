@@ -14,6 +14,10 @@
 struct HttpAnswer {
     int status = 0;
     QByteArray body;
+    // The body's length was announced and met. Otherwise (chunked or
+    // compressed) a connection closed early can pass for the end, and the
+    // caller must check the body's own end.
+    bool lengthKnown = false;
 };
 
 struct TransportLimits {
@@ -32,7 +36,9 @@ public:
 
     // The answer with its status, whatever the status. Throws TransportError
     // when no complete HTTP answer came (connection, TLS, time-outs, size cap,
-    // a redirect to another origin, which is never followed).
+    // a body shorter than announced or not decompressible, any error of Qt's
+    // that the status does not explain, a redirect to another origin, which
+    // is never followed).
     QCoro::Task<HttpAnswer> send(QNetworkRequest request, QByteArray method,
                                  std::optional<QByteArray> body);
 

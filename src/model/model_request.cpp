@@ -31,6 +31,32 @@ QString errorText(int status, const QByteArray &body) {
     }
 }
 
+// Whether a JSON object or array text stops before its closing bracket, as
+// one cut off in transit does. Malformed texts are left to the decoder.
+bool endsInsideJson(const QByteArray &body) {
+    const QByteArray text = body.trimmed();
+    if (!text.startsWith('{') && !text.startsWith('['))
+        return false;
+    qsizetype depth = 0;
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return inString || depth > 0;
+}
+
 } // namespace
 
 QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonObject> body) {
@@ -68,8 +94,16 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
     }
     qCInfo(lcNet).nospace() << route.method << " " << route.path << " " << answer.status << " in "
                             << took.elapsed() << " ms, " << answer.body.size() << " bytes";
-    if (answer.status >= 200 && answer.status <= 299)
+    if (answer.status >= 200 && answer.status <= 299) {
+        // Every answer but 204 carries a JSON text; without an announced
+        // length, its own end is the proof that it came whole.
+        const bool empty = answer.body.trimmed().isEmpty();
+        if (!answer.lengthKnown && (empty ? answer.status != 204 : endsInsideJson(answer.body)))
+            throw TransportError(QNetworkReply::RemoteHostClosedError,
+                                 QStringLiteral("Die Antwort des Servers kam nicht vollständig an "
+                                                "(sie bricht vor ihrem Ende ab)."));
         co_return answer.body;
+    }
 
     if (answer.status == 401) {
         qCInfo(lcModel) << "401: the stored token is dropped";
