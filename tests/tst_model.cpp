@@ -3,6 +3,7 @@
 
 #include "client/decoder.h"
 #include "client/failure.h"
+#include "model/ownergone.h"
 #include "modelfixture.h"
 
 #include <QMetaProperty>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -78,6 +80,8 @@ private Q_SLOTS:
     void lateAnswersAreDropped();
     void unchangedReloadIsSilent();
     void slowServerGetsOneAutomaticReload();
+    void goneWhileWaiting_data();
+    void goneWhileWaiting();
 };
 
 void ModelTest::startsFromWhatIsStored() {
@@ -342,6 +346,43 @@ void ModelTest::slowServerGetsOneAutomaticReload() {
     QCOMPARE(stateRequests(), 2);
     // Once the answers are in, the timer's reloads go out again.
     QTRY_VERIFY_WITH_TIMEOUT((model->runAutomaticRefresh(), stateRequests() >= 3), 10000);
+}
+
+void ModelTest::goneWhileWaiting_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("atKeyring"); // else waiting for the server
+    QTest::newRow("reload, at the server") << "refresh" << false;
+    QTest::newRow("start, at the server") << "start" << false;
+    QTest::newRow("sign-in, at the server") << "setup" << false;
+    QTest::newRow("start, at the keyring") << "start" << true;
+    QTest::newRow("sign-out, at the keyring") << "logout" << true;
+}
+
+// A model destroyed while an action waits: the action ends at once (or when
+// the keyring answers) without touching the model, and leaves no timer behind.
+void ModelTest::goneWhileWaiting() {
+    QFETCH(QString, action);
+    QFETCH(bool, atKeyring);
+    ModelFixture &fixture = *m_fixture;
+    auto model = atKeyring ? fixture.newModel(std::make_shared<Keychain>())
+                           : fixture.signedInModel(server().adminId());
+    QVERIFY(model);
+    model->setSelectedClient(QStringLiteral("c1"));
+    model->setSelectedReason(1);
+    model->transport().limits.deadline = 300ms;
+    for (const char *path : {"/api/state", "/api/time/start", "/api/setup", "/api/logout"})
+        server().setFault(QLatin1String(path), Fault{.delayMs = 2000});
+    model->setSetupInput(server().setupLink(server().createSetupCode(server().memberId())));
+
+    QCoro::Task<> task = action == "refresh" ? model->refresh()
+                         : action == "start" ? model->start()
+                         : action == "setup" ? model->connectWithSetupLink()
+                                             : model->logout();
+    model.reset();
+    const auto outcome = testsupport::awaitTask(std::move(task));
+    QVERIFY(outcome.finished);
+    QVERIFY(outcome.failure<OwnerGone>());
+    QTest::qWait(500); // past the deadline of the request that was cut short
 }
 
 QTEST_GUILESS_MAIN(ModelTest)

@@ -144,14 +144,18 @@ void TestUpdater::check() {
 }
 
 void TestUpdater::goneBeforeTheAnswer() {
-    m_server.setFault(u"/appcast.xml"_s, Fault{.delayMs = 300});
-    {
-        Updater updater(feedUrl(), u"1.0.0"_s);
-        updater.checkForUpdates();
-        QTRY_COMPARE(m_server.requestsTo(u"/appcast.xml"_s).size(), 1);
-    }
-    // The answer arrives for nobody: nothing may touch the gone updater.
-    QTest::qWait(600);
+    m_server.setFault(u"/appcast.xml"_s, Fault{.delayMs = 1000});
+    auto updater = std::make_unique<Updater>(feedUrl(), u"1.0.0"_s);
+    updater->checkForUpdates(); // would show its outcome
+    QCoro::Task<UpdateResult> check = updater->check();
+    QTRY_COMPARE(m_server.requestsTo(u"/appcast.xml"_s).size(), 2);
+    updater.reset();
+    // Both checks end at once as failed; the answers arrive for nobody and
+    // nothing touches the gone updater.
+    const auto outcome = testsupport::awaitTask(std::move(check), std::chrono::milliseconds(1));
+    QVERIFY(outcome.ok());
+    QCOMPARE(outcome.value->outcome, UpdateResult::Outcome::Failed);
+    QTest::qWait(1500);
     for (QWidget *window : QApplication::topLevelWidgets())
         QVERIFY(!window->isVisible());
 }

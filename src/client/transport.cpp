@@ -120,6 +120,16 @@ Transport::Transport(QObject *parent)
     // memory only. Redirects are decided per request below.
 }
 
+Transport::~Transport() {
+    m_closing = true;
+    // Aborting finishes each reply at once; its send() resumes and ends here.
+    // A finished one must not finish again: its waiter is gone.
+    const auto replies = m_manager.findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly);
+    for (QNetworkReply *reply : replies)
+        if (reply->isRunning())
+            reply->abort();
+}
+
 QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray method,
                                         std::optional<QByteArray> body) {
     const TransportLimits limits = this->limits;
@@ -149,7 +159,15 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
     // an object that lives here.
     const auto abortSoon = [r](Abort &flag, Abort why) {
         flag = why;
-        QMetaObject::invokeMethod(r, &QNetworkReply::abort, Qt::QueuedConnection);
+        // Only while it runs: aborting a finished reply finishes it again,
+        // which would resume a waiter that is gone.
+        QMetaObject::invokeMethod(
+            r,
+            [r] {
+                if (r->isRunning())
+                    r->abort();
+            },
+            Qt::QueuedConnection);
     };
     QObject::connect(&deadline, &QTimer::timeout, &guard, [&aborted, abortSoon] {
         if (aborted == Abort::None)
@@ -189,6 +207,9 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
 
     co_await r;
     deadline.stop();
+    if (m_closing)
+        throw TransportError(QNetworkReply::OperationCanceledError,
+                             QStringLiteral("Die Anfrage wurde abgebrochen."));
     readChunk();
 
     switch (aborted) {

@@ -33,6 +33,10 @@ class Transport : public QObject {
     Q_OBJECT
 public:
     explicit Transport(QObject *parent = nullptr);
+    // Aborts every pending request: each send() then ends with a
+    // TransportError. An owner keeps its Transport as a child, so this runs
+    // once the owner's QPointers are already null.
+    ~Transport() override;
 
     // The answer with its status, whatever the status. Throws TransportError
     // when no complete HTTP answer came (connection, TLS, time-outs, size cap,
@@ -47,4 +51,5 @@ public:
 
 private:
     QNetworkAccessManager m_manager;
+    bool m_closing = false;
 };

@@ -6,6 +6,7 @@
 #include "client/failure.h"
 #include "client/logging.h"
 #include "model/model.h"
+#include "model/ownergone.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -60,6 +61,9 @@ bool endsInsideJson(const QByteArray &body) {
 } // namespace
 
 QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonObject> body) {
+    // Everything after a wait checks this first; see ownergone.h.
+    const QPointer<const QObject> self(this);
+    const std::shared_ptr<TokenStore> tokens = m_tokenStore;
     const std::optional<QUrl> base = endpoint();
     if (!base)
         throw ServiceError(1, QStringLiteral("Bitte gültige HTTPS-Adresse eingeben."));
@@ -71,7 +75,7 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
     if (route.authenticated) {
         // A keyring that cannot be read stops the request here: sent without
         // the token, its 401 would remove a token that is still valid.
-        const std::optional<QString> token = co_await m_tokenStore->get();
+        const std::optional<QString> token = co_await unlessGone(self, tokens->get());
         if (token)
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     }
@@ -86,7 +90,7 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
     took.start();
     HttpAnswer answer;
     try {
-        answer = co_await m_transport->send(request, route.method, payload);
+        answer = co_await unlessGone(self, m_transport->send(request, route.method, payload));
     } catch (const Failure &failure) {
         qCInfo(lcNet).nospace() << route.method << " " << route.path << " failed after "
                                 << took.elapsed() << " ms: " << failure.description();
@@ -109,7 +113,7 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
         qCInfo(lcModel) << "401: the stored token is dropped";
         setSignedIn(false);
         try {
-            co_await m_tokenStore->remove();
+            co_await unlessGone(self, tokens->remove());
         } catch (const KeychainError &) {
             // Signed out all the same; the server's answer is what to show.
         }

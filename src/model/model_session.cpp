@@ -2,6 +2,7 @@
 
 #include "client/failure.h"
 #include "model/model.h"
+#include "model/ownergone.h"
 #include "model/setupcode.h"
 
 namespace {
@@ -15,10 +16,11 @@ const QString invalidSetupLink = QStringLiteral("Bitte einen gültigen Einrichtu
 // stored with the token so both stay together across restarts. On failure
 // the text is shown and `busy` ends.
 QCoro::Task<bool> Model::signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body) {
+    const std::shared_ptr<TokenStore> tokens = m_tokenStore; // outlives a gone model's wait
     try {
-        co_await m_tokenStore->checkWritable();
+        co_await unlessGone(this, tokens->checkWritable());
         const LoginResponse answer = co_await call(endpoint, body);
-        co_await m_tokenStore->set(answer.token);
+        co_await unlessGone(this, tokens->set(answer.token));
     } catch (const std::exception &e) {
         setMessage(failureText(e));
         setBusy(false);
@@ -84,8 +86,9 @@ QCoro::Task<> Model::logout() {
         // Signing out always completes locally, whatever the server said.
     }
     QString problem;
+    const std::shared_ptr<TokenStore> tokens = m_tokenStore;
     try {
-        co_await m_tokenStore->remove();
+        co_await unlessGone(this, tokens->remove());
     } catch (const std::exception &e) {
         problem = failureText(e);
     }
