@@ -131,6 +131,7 @@ private Q_SLOTS:
     void adminSection_data();
     void adminSection();
     void reloadButtonTurnsWhileWaiting();
+    void goneWithFocusInside();
 
 private:
     std::unique_ptr<ModelFixture> m_fixture;
@@ -472,6 +473,23 @@ void PanelTest::reloadButtonTurnsWhileWaiting() {
     QCOMPARE(button->geometry(), place);
     QTRY_VERIFY(!model->reloading());
     QCOMPARE(shown(), still);
+}
+
+// Panel and model destroyed while the panel holds the focus and its reload
+// on showing still waits: the focus moving out during destruction reaches no
+// half-destroyed panel, and the reload ends without touching either.
+void PanelTest::goneWithFocusInside() {
+    auto model = m_fixture->signedInModel(m_server->memberId());
+    QVERIFY(model);
+    auto menu = std::make_unique<Menu>(model.get());
+    m_server->setFault(u"/api/state"_s, Fault{.delayMs = 1000, .times = 1});
+    menu->show();
+    QVERIFY(QTest::qWaitForWindowActive(menu.get()));
+    QTRY_VERIFY(menu->isAncestorOf(QApplication::focusWidget()));
+    QTRY_COMPARE(m_server->requestsTo(u"/api/state"_s).size(), 2);
+    menu.reset();
+    model.reset();
+    QTest::qWait(100);
 }
 
 QTEST_MAIN(PanelTest)

@@ -90,12 +90,17 @@ Menu::Menu(Model *model, QWidget *parent)
     connect(model, &Model::busyChanged, this, &Menu::returnFocus);
     // A button disabled while its action runs drops the focus onto whatever
     // follows it, often "Auf Updates prüfen …"; remember where it was.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
-        if (old && inContent(old) && !old->isEnabled() && !inContent(now))
-            m_focusReturn = old;
-    });
+    m_focusWatch =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+            if (old && inContent(old) && !old->isEnabled() && !inContent(now))
+                m_focusReturn = old;
+        });
     syncVariant();
     syncMessage();
+}
+
+Menu::~Menu() {
+    disconnect(m_focusWatch);
 }
 
 QWidget *Menu::shownVariant() const {

@@ -21,6 +21,7 @@ class Menu : public QWidget {
     Q_OBJECT
 public:
     explicit Menu(Model *model, QWidget *parent = nullptr);
+    ~Menu() override;
 
     // 340 wide; as high as the shown sections need.
     QSize sizeHint() const override;
@@ -61,4 +62,6 @@ private:
     QSize m_lastHint;
     // A content button that lost the focus because its action disabled it.
     QPointer<QWidget> m_focusReturn;
+    // Ends before the widgets go: destroying a focused child moves the focus.
+    QMetaObject::Connection m_focusWatch;
 };
