@@ -254,29 +254,45 @@ void DevServer::Impl::applyFault(const Fault &fault, const httplib::Request &req
         res.set_content(fault.body.toStdString(), contentType);
         return;
     }
-    if (fault.cutAfterBytes >= 0 || fault.chunked || fault.brokenGzip) {
-        applyBrokenBody(fault, req, res);
-        return;
-    }
     if (fault.hugeBodyBytes > 0) {
         res.status = fault.status ? fault.status : 200;
         const size_t total = size_t(fault.hugeBodyBytes);
+        // {"filler":"xxxx…x"}, cut to the announced length.
+        const auto filler = [total](size_t offset, size_t length) {
+            static const std::string head = "{\"filler\":\"";
+            static const std::string tail = "\"}";
+            std::string chunk(std::min<size_t>(length, 64 * 1024), 'x');
+            for (size_t i = 0; i < chunk.size(); ++i) {
+                const size_t at = offset + i;
+                if (at < head.size())
+                    chunk[i] = head[at];
+                else if (total >= head.size() + tail.size() && at >= total - tail.size())
+                    chunk[i] = tail[at - (total - tail.size())];
+            }
+            return chunk;
+        };
+        if (fault.chunked) {
+            res.set_chunked_content_provider(
+                contentType, [this, total, filler](size_t offset, httplib::DataSink &sink) {
+                    if (offset >= total) {
+                        sink.done();
+                        return true;
+                    }
+                    const std::string chunk = filler(offset, total - offset);
+                    return !stopping && sink.write(chunk.data(), chunk.size());
+                });
+            return;
+        }
         res.set_content_provider(
             total, contentType,
-            [this, total](size_t offset, size_t length, httplib::DataSink &sink) {
-                // {"filler":"xxxx…x"}, cut to the announced length.
-                static const std::string head = "{\"filler\":\"";
-                static const std::string tail = "\"}";
-                std::string chunk(std::min<size_t>(length, 64 * 1024), 'x');
-                for (size_t i = 0; i < chunk.size(); ++i) {
-                    const size_t at = offset + i;
-                    if (at < head.size())
-                        chunk[i] = head[at];
-                    else if (total >= head.size() + tail.size() && at >= total - tail.size())
-                        chunk[i] = tail[at - (total - tail.size())];
-                }
+            [this, filler](size_t offset, size_t length, httplib::DataSink &sink) {
+                const std::string chunk = filler(offset, length);
                 return !stopping && sink.write(chunk.data(), chunk.size());
             });
+        return;
+    }
+    if (fault.cutAfterBytes >= 0 || fault.chunked || fault.brokenGzip) {
+        applyBrokenBody(fault, req, res);
         return;
     }
     res.status = fault.status ? fault.status : 200;

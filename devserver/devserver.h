@@ -40,7 +40,7 @@ struct Fault {
     // (once over http, up to three times over https): give a drop enough times.
     bool drop = false;        // close the connection without an answer
     QString redirectTo{};     // 302 to this absolute address
-    qint64 hugeBodyBytes = 0; // stream this many bytes of JSON-ish filler
+    qint64 hugeBodyBytes = 0; // stream this many bytes of JSON-ish filler (chunked: without length)
     // Answers that break off: `body` with the status (200 if 0), announced in
     // full, of which only the first `cutAfterBytes` bytes are sent before the
     // connection ends (-1: all of them).

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QNetworkReply>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -84,6 +85,24 @@ bool isCompressed(const QNetworkReply &reply) {
     return !encoding.isEmpty() && encoding != "identity";
 }
 
+constexpr qint64 readBufferBytes = 256 * 1024;
+
+// Moves what the reply holds into `into` without a temporary copy, growing
+// `into` geometrically but never beyond `max`: reading up to the cap costs
+// about the cap.
+void appendAvailable(QByteArray &into, QNetworkReply &reply, qint64 max) {
+    const qint64 available = reply.bytesAvailable();
+    if (available <= 0)
+        return;
+    const qsizetype old = into.size();
+    const qsizetype needed = old + qsizetype(available);
+    if (needed > into.capacity())
+        into.reserve(std::max(needed, std::min<qsizetype>(2 * into.capacity(), qsizetype(max))));
+    into.resize(needed);
+    const qint64 got = reply.read(into.data() + old, available);
+    into.resize(old + qsizetype(std::max<qint64>(got, 0)));
+}
+
 QString incompleteText(QString why) {
     if (why.endsWith(u'.'))
         why.chop(1);
@@ -154,6 +173,8 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
     QTimer deadline;
     deadline.setSingleShot(true);
     QNetworkReply *r = reply.get();
+    // Qt buffers at most this much beyond what we have taken.
+    r->setReadBufferSize(readBufferBytes);
     // Aborting finishes the reply at once, which resumes this coroutine and
     // ends the frame; so abort from the event loop, never inside a signal of
     // an object that lives here.
@@ -183,15 +204,17 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
             abortSoon(aborted, Abort::TooLarge);
             return;
         }
-        received += r->readAll();
+        appendAvailable(received, *r, max);
     };
     QObject::connect(r, &QNetworkReply::readyRead, &guard, readChunk);
     QObject::connect(r, &QNetworkReply::metaDataChanged, &guard,
-                     [&aborted, r, abortSoon, max = limits.maxBodyBytes] {
+                     [&aborted, &received, r, abortSoon, max = limits.maxBodyBytes] {
                          const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
                          if (aborted == Abort::None && length.isValid() &&
                              length.toLongLong() > max)
                              abortSoon(aborted, Abort::TooLarge);
+                         else if (length.isValid() && !isCompressed(*r))
+                             received.reserve(length.toLongLong()); // one buffer, no regrowth
                      });
     QObject::connect(r, &QNetworkReply::redirected, &guard,
                      [&aborted, &refusedRedirect, r, abortSoon, origin](const QUrl &target) {
