@@ -265,7 +265,8 @@ QCoro::Task<HttpAnswer> Transport::send(QNetworkRequest request, QByteArray meth
                                  .arg(secondsText(limits.idleTimeout)));
 
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
+    // HTTP has three-digit statuses from 100 to 599; Qt takes "01" for 1.
+    if (!status.isValid() || status.toInt() < 100 || status.toInt() > 599) {
         if (error != QNetworkReply::NoError)
             throw TransportError(error, networkErrorText(error, r->errorString(), origin));
         throw TransportError(QNetworkReply::ProtocolFailure,
