@@ -117,8 +117,10 @@ void checkComplete(const QNetworkReply &reply, int status, const QByteArray &bod
     if (error != QNetworkReply::NoError && error != errorForStatus(status)) {
         if (error == QNetworkReply::UnknownContentError && isCompressed(reply))
             throw TransportError(error, incompleteText(QStringLiteral("nicht lesbar komprimiert")));
-        throw TransportError(error,
-                             incompleteText(networkErrorText(error, reply.errorString(), origin)));
+        const QString text = networkErrorText(error, reply.errorString(), origin);
+        // A connection that failed mid-answer; other errors (too many
+        // redirects, say) speak for themselves.
+        throw TransportError(error, int(error) < 100 ? incompleteText(text) : text);
     }
     const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
     const bool bodyExpected =
