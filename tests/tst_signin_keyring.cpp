@@ -126,6 +126,19 @@ void SignInKeyringTest::tokenInTheKeyring() {
                      QString::fromLatin1(Keychain::key)}),
              *token.value);
 
+    // Read once, then kept: removed behind the store's back, it still knows
+    // the token, and a store of a new run finds nothing.
+    auto store = std::make_shared<Keychain>();
+    QCOMPARE(*awaitTask(store->get()).value, *token.value);
+    QCOMPARE(QProcess::execute(u"secret-tool"_s,
+                               {u"clear"_s, u"server"_s, QString::fromLatin1(Keychain::service),
+                                u"user"_s, QString::fromLatin1(Keychain::key)}),
+             0);
+    QCOMPARE(*awaitTask(store->get()).value, *token.value);
+    QCOMPARE(*awaitTask(Keychain().get()).value, std::nullopt);
+    const auto putBack = awaitTask(store->set(**token.value));
+    VERIFY_OK(putBack);
+
     // As after a restart of the program.
     model.reset();
     Model restarted(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));

@@ -180,24 +180,39 @@ QCoro::Task<> run(QKeychain::Job *job) {
 } // namespace
 
 QCoro::Task<std::optional<QString>> Keychain::get() {
+    // Only `known` is touched after the wait: this store may be gone by then.
+    const std::shared_ptr<Known> known = m_known;
+    if (known->token)
+        co_return std::optional<QString>(known->token);
+    const quint64 generation = known->generation;
     auto job = makeJob<QKeychain::ReadPasswordJob>();
     co_await run(job.get());
+    // "Not found" is not kept: a locked keyring may say so too.
     if (job->error() == QKeychain::EntryNotFound)
         co_return std::nullopt;
     if (job->error() != QKeychain::NoError)
         co_await fail(*job);
+    if (known->generation == generation)
+        known->token = job->textData();
     co_return job->textData();
 }
 
 QCoro::Task<> Keychain::set(QString token) {
+    const std::shared_ptr<Known> known = m_known;
+    known->token.reset();
+    const quint64 generation = ++known->generation;
     auto job = makeJob<QKeychain::WritePasswordJob>();
     job->setTextData(token);
     co_await run(job.get());
     if (job->error() != QKeychain::NoError)
         co_await fail(*job);
+    if (known->generation == generation)
+        known->token = token;
 }
 
 QCoro::Task<> Keychain::remove() {
+    m_known->token.reset();
+    ++m_known->generation;
     auto job = makeJob<QKeychain::DeletePasswordJob>();
     co_await run(job.get());
     if (job->error() != QKeychain::NoError && job->error() != QKeychain::EntryNotFound)

@@ -8,6 +8,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class TokenStore {
@@ -32,10 +33,22 @@ public:
     // An empty item written and removed again by checkWritable().
     static constexpr const char *probeKey = "device-check";
 
+    // Reads the keyring once; afterwards the token read or written last.
     QCoro::Task<std::optional<QString>> get() override;
     QCoro::Task<> set(QString token) override;
     QCoro::Task<> remove() override;
     QCoro::Task<> checkWritable() override;
+
+private:
+    // Every read of the keyring leaves about a kilobyte behind in the keyring
+    // library, and each request asks for the token: an app running for weeks
+    // must not read it every 15 s. Shared with the jobs still running when
+    // this store goes; `generation` tells a read that a write came meanwhile.
+    struct Known {
+        std::optional<QString> token;
+        quint64 generation = 0;
+    };
+    std::shared_ptr<Known> m_known = std::make_shared<Known>();
 };
 
 // The same interface over memory, for tests and tools. A failure can be set to
