@@ -89,11 +89,14 @@ Menu::Menu(Model *model, QWidget *parent)
     connect(model, &Model::messageChanged, this, &Menu::syncMessage);
     connect(model, &Model::busyChanged, this, &Menu::returnFocus);
     // A button disabled while its action runs drops the focus onto whatever
-    // follows it, often "Auf Updates prüfen …"; remember where it was.
+    // follows it ("Mit Passwort anmelden", "Auf Updates prüfen …"); remember
+    // where it was and where it went.
     m_focusWatch =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
-            if (old && inContent(old) && !old->isEnabled() && !inContent(now))
+            if (old && inContent(old) && !old->isEnabled()) {
                 m_focusReturn = old;
+                m_focusDropped = now;
+            }
         });
     syncVariant();
     syncMessage();
@@ -174,7 +177,10 @@ void Menu::returnFocus() {
     if (m_model->busy() || !m_focusReturn)
         return;
     QWidget *target = std::exchange(m_focusReturn, nullptr);
-    if (target->isVisible() && target->isEnabled() && !inContent(focusWidget()))
+    const QWidget *dropped = std::exchange(m_focusDropped, nullptr);
+    // Not when the user has moved on within the content meanwhile.
+    const QWidget *focus = focusWidget();
+    if (target->isVisible() && target->isEnabled() && (focus == dropped || !inContent(focus)))
         target->setFocus(Qt::OtherFocusReason);
 }
 

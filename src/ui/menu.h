@@ -62,6 +62,7 @@ private:
     QSize m_lastHint;
     // A content button that lost the focus because its action disabled it.
     QPointer<QWidget> m_focusReturn;
+    QPointer<QWidget> m_focusDropped; // where the focus went from it
     // Ends before the widgets go: destroying a focused child moves the focus.
     QMetaObject::Connection m_focusWatch;
 };
