@@ -29,6 +29,18 @@ constexpr const char *environmentDump =
 } // namespace
 
 bool XSession::start(const QString &dir, QString *why, bool trayHost) {
+    // A display that dies right after it answered (seen once on a loaded CI
+    // machine: the tray host then found no display) gets one more try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (startOnce(dir, why) && (!trayHost || startTrayHost(why)))
+            return true;
+        qWarning("xsession: %s; starting again", qPrintable(*why));
+        stop();
+    }
+    return false;
+}
+
+bool XSession::startOnce(const QString &dir, QString *why) {
     // The scripts print the session's environment, then wait for stdin to
     // close; ending the command stops X, the bus and the keyring. The tray
     // host is ours, so that it can come and go.
@@ -72,7 +84,7 @@ bool XSession::start(const QString &dir, QString *why, bool trayHost) {
                    .arg(QString::fromLocal8Bit(printed), QString::fromLocal8Bit(said.readAll()));
         return false;
     }
-    return !trayHost || startTrayHost(why);
+    return true;
 }
 
 bool XSession::startTrayHost(QString *why) {

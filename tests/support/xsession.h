@@ -42,6 +42,7 @@ public:
     std::optional<QString> secret(const QString &service, const QString &key) const;
 
 private:
+    bool startOnce(const QString &dir, QString *why);
     std::optional<QByteArray> run(const QString &program, const QStringList &arguments) const;
 
     // The scripts, kept running until their stdin closes.
