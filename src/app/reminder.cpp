@@ -39,8 +39,9 @@ void Reminder::reschedule() {
     m_timer.stop();
     m_nextDue = {};
     const auto &state = m_model->state();
-    const bool runs =
-        m_model->signedIn() && state && state->running && std::isfinite(state->running->startedAt);
+    // A start time beyond any date (or NaN) cannot be reminded of.
+    const bool runs = m_model->signedIn() && state && state->running &&
+                      std::abs(state->running->startedAt) <= 8.64e15;
     if (!runs || m_limitHours <= 0) {
         m_entryId.clear();
         m_lastReminded = {};
@@ -59,7 +60,6 @@ void Reminder::reschedule() {
     if (now >= next) {
         m_lastReminded = now;
         next = now.addSecs(repeatSeconds);
-        m_nextDue = next;
         Q_EMIT due(entry, started.secsTo(now));
     }
     m_nextDue = next;
