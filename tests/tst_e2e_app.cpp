@@ -4,6 +4,7 @@
 // shows what reached the server; the keyring what the app kept.
 
 #include "atspidriver.h"
+#include "testsupport.h"
 #include "devserver.h"
 #include "xsession.h"
 
@@ -234,8 +235,8 @@ void TestE2eApp::memberWithTheKeyboard() {
     QVERIFY2(signIn(m_server.memberId(), &out), qPrintable(out));
     DO(u"find"_s, u"text"_s, u"Kunde suchen"_s, u"focused"_s);
     QString token;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !(token = m_x.secret(tokenService, tokenKey).value_or(QString())).isEmpty(), timeoutMs);
+    WAIT_UNTIL(!(token = m_x.secret(tokenService, tokenKey).value_or(QString())).isEmpty(),
+               timeoutMs);
     const QString bearer = u"Bearer "_s + token;
     QTRY_COMPARE_WITH_TIMEOUT(authorization(u"/api/state"_s), bearer, timeoutMs);
     SHOWS(u"start form"_s);
@@ -269,7 +270,7 @@ void TestE2eApp::memberWithTheKeyboard() {
     DO(u"tab-to"_s, u"push button"_s, u"Abmelden"_s, u"zurück"_s);
     DO(u"key"_s, u"space"_s);
     QTRY_COMPARE_WITH_TIMEOUT(authorization(u"/api/logout"_s), bearer, timeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_x.secret(tokenService, tokenKey), timeoutMs);
+    WAIT_UNTIL(!m_x.secret(tokenService, tokenKey), timeoutMs);
     DO(u"find"_s, u"text"_s, u"Einrichtungslink einfügen"_s, u"focused"_s);
 }
 
@@ -300,10 +301,7 @@ void TestE2eApp::administratorCopiesTheLink() {
     QVERIFY2(out.contains(u"mit der Handy-Kamera scannen"_s), qPrintable(out));
     DO(u"find"_s, u"push button"_s, u"Handy verbinden"_s, u"enabled"_s, u"focused"_s);
     // The event crosses the accessibility bus; on a slow machine it comes later.
-    QString heard;
-    QTRY_VERIFY_WITH_TIMEOUT(m_driver.run({u"announcements"_s}, &out) && !(heard += out).isEmpty(),
-                             timeoutMs);
-    QCOMPARE(heard, u"Mit dem Handy scannen · 15 Minuten gültig."_s);
+    DO(u"announced"_s, u"Mit dem Handy scannen · 15 Minuten gültig."_s);
     SHOWS(u"QR code"_s);
     walkRound(u"QR code"_s);
     if (QTest::currentTestFailed())

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/panelplacement.h"
 #include "app/remotecontrol.h"
 #include "app/singleinstance.h"
 #include "app/velmoratimeapp.h"
@@ -9,6 +10,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace std::chrono_literals;
 
@@ -28,6 +30,51 @@ bool displayMissing() {
 #else
     return false;
 #endif
+}
+
+// What Qt says while it opens the display, held back: if no platform can
+// start, Qt's English abort becomes one German line and exit 1.
+QtMessageHandler qtHandler = nullptr;
+struct HeldBack {
+    QtMsgType type;
+    // The caller's literals: they outlive the call.
+    const char *file, *function, *category;
+    int line;
+    QString message;
+};
+QList<HeldBack> *heldBack = nullptr;
+
+void holdBack(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (type == QtFatalMsg) {
+        std::fputs("velmora-time: Die grafische Sitzung lässt sich nicht öffnen (weder X11 noch "
+                   "Wayland antwortet, oder das Paket qt6-wayland fehlt).\n",
+                   stderr);
+        std::_Exit(1);
+    }
+    heldBack->append(
+        {type, context.file, context.function, context.category, context.line, message});
+}
+
+void stopHoldingBack() {
+    qInstallMessageHandler(qtHandler);
+    for (const HeldBack &held : std::as_const(*heldBack))
+        if (qtHandler)
+            qtHandler(held.type,
+                      QMessageLogContext(held.file, held.line, held.function, held.category),
+                      held.message);
+    delete heldBack;
+    heldBack = nullptr;
+}
+
+// GNOME on Wayland places no window where a client asks; on its XWayland
+// the panel may go beside the icon.
+void choosePlatform() {
+    const QString platform = preferredPlatform(
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), !qEnvironmentVariableIsEmpty("DISPLAY"),
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    if (!platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 }
 
 // Waits as long as a stop may take: the request's own deadline and a reload.
@@ -76,7 +123,11 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
+    choosePlatform();
+    heldBack = new QList<HeldBack>;
+    qtHandler = qInstallMessageHandler(holdBack);
     QApplication application(argc, argv);
+    stopHoldingBack();
     // The panel lives on after its window closes; only "Beenden" quits.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -1,7 +1,10 @@
 #include "app/panelwindow.h"
 
+#if VELMORA_PLASMA_SHELL
+#include "app/plasmashell.h"
+#endif
+
 #include <QCloseEvent>
-#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -28,13 +31,6 @@ QRect availableFor(const QRect &anchor) {
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect();
-}
-
-// Wayland tells a client nothing about the pointer outside its own windows,
-// nor lets it place a window; offscreen has no pointer.
-bool pointerKnown() {
-    const QString platform = QGuiApplication::platformName();
-    return !platform.startsWith(QLatin1String("wayland")) && platform != QLatin1String("offscreen");
 }
 
 } // namespace
@@ -110,15 +106,32 @@ void PanelWindow::setMode(Mode mode) {
         show();
 }
 
-void PanelWindow::popUp(const QRect &anchor) {
-    // Where the icon's place is unknown (StatusNotifier trays), the click on
-    // it was where the pointer is now.
-    m_anchor = anchor.isEmpty() && pointerKnown() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
+SessionKind PanelWindow::session() {
+#if VELMORA_PLASMA_SHELL
+    const bool plasmaShell = PlasmaShell::instance() != nullptr;
+#else
+    const bool plasmaShell = false;
+#endif
+    return sessionKind(QGuiApplication::platformName(),
+                       !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+                       qEnvironmentVariable("XDG_SESSION_TYPE"), plasmaShell);
+}
+
+void PanelWindow::popUp(const Placement &placement) {
+    m_placement = placement;
     fitToContent();
     place();
     show();
+    // Only a shown window has a Wayland surface to place.
+    if (m_placement.method == PlacementMethod::PlasmaSurface)
+        place();
     raise();
     activateWindow();
+}
+
+void PanelWindow::setActivationToken(const QString &token) {
+    // Qt's Wayland shell hands it over at the next activation, once.
+    qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
 }
 
 void PanelWindow::present() {
@@ -136,10 +149,21 @@ bool PanelWindow::justClosedByFocusLoss() const {
 }
 
 void PanelWindow::place() {
-    // Without icon or pointer on Wayland, the compositor places the window.
-    if (m_anchor.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return;
-    move(panelPosition(m_anchor, size(), availableFor(m_anchor)));
+    const QRect &anchor = m_placement.anchor;
+    const QPoint position = panelPosition(anchor, size(), availableFor(anchor));
+    switch (m_placement.method) {
+    case PlacementMethod::Move:
+        move(position);
+        break;
+    case PlacementMethod::PlasmaSurface:
+#if VELMORA_PLASMA_SHELL
+        if (isVisible() && windowHandle())
+            PlasmaShell::instance()->place(windowHandle(), position);
+#endif
+        break;
+    case PlacementMethod::Compositor:
+        break;
+    }
 }
 
 void PanelWindow::fitToContent() {

@@ -3,6 +3,8 @@
 // popup that closes when it loses focus; without a tray it is an ordinary
 // window. Its height follows the panel's content.
 
+#include "app/panelplacement.h"
+
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
@@ -39,10 +41,13 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // Popup mode: shows the panel beside `anchor` (the tray icon's geometry;
-    // empty: at the pointer, or on Wayland where the compositor puts it) and
-    // gives it the focus.
-    void popUp(const QRect &anchor);
+    // The session the panel shows in, as the placement policy sees it.
+    static SessionKind session();
+
+    // Popup mode: shows the panel as `placement` says and gives it the focus.
+    void popUp(const Placement &placement);
+    // The compositor's leave to take the focus at the next show (Wayland).
+    void setActivationToken(const QString &token);
     // Window mode: shows, restores and raises the window.
     void present();
 
@@ -75,7 +80,7 @@ private:
     QWidget *m_content = nullptr;
     QMenuBar *m_menuBar = nullptr;
     Mode m_mode = Mode::Popup;
-    QRect m_anchor;
+    Placement m_placement;
     QElapsedTimer m_focusLossClose;
     bool m_fitPending = false;
 };

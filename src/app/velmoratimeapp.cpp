@@ -4,6 +4,7 @@
 #include "app/notifier.h"
 #include "app/panelwindow.h"
 #include "app/reminder.h"
+#include "app/statusnotifieritem.h"
 #include "app/timerstatus.h"
 #include "app/traywatch.h"
 #if VELMORA_UPDATER
@@ -17,6 +18,7 @@
 
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
@@ -155,40 +157,55 @@ void VelmoraTimeApp::trayAvailabilityChanged(bool available) {
     }
 }
 
+void VelmoraTimeApp::makeTrayMenu() {
+    m_trayMenu = std::make_unique<QMenu>();
+    connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
+            &VelmoraTimeApp::showPanel);
+    m_trayMenu->addAction(m_startAtLogin);
+    m_trayMenu->addMenu(m_reminderMenu.get());
+    m_trayMenu->addSeparator();
+    connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
+            [] { QCoreApplication::quit(); });
+    connect(m_trayMenu.get(), &QMenu::aboutToShow, this, &VelmoraTimeApp::syncStartAtLogin);
+}
+
 void VelmoraTimeApp::useTray() {
-    if (!m_tray) {
-        // Asked right before Qt asks the same, so we know which way it goes.
+    if (!m_tray && !m_sni) {
+        // Asked right before the icon is made, so we know which way it goes.
         const TrayWatch::Protocol protocol = m_trayWatch->protocolQtWouldPick();
         if (protocol == TrayWatch::Protocol::None)
             return; // gone again already
         qCDebug(lcTray) << "tray icon over"
                         << (protocol == TrayWatch::Protocol::XEmbed ? "XEmbed" : "StatusNotifier");
-        m_trayMenu = std::make_unique<QMenu>();
-        connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
-                &VelmoraTimeApp::showPanel);
-        m_trayMenu->addAction(m_startAtLogin);
-        m_trayMenu->addMenu(m_reminderMenu.get());
-        m_trayMenu->addSeparator();
-        connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
-                [] { QCoreApplication::quit(); });
-        connect(m_trayMenu.get(), &QMenu::aboutToShow, this, &VelmoraTimeApp::syncStartAtLogin);
-
-        m_tray = std::make_unique<QSystemTrayIcon>();
-        m_tray->setIcon(symbolIcon(m_iconName));
-        m_tray->setToolTip(m_toolTip);
-        m_notifier->setFallback(m_tray.get());
-        m_tray->setContextMenu(m_trayMenu.get());
-        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    // A quick second click arrives as a double click; it
-                    // closes the panel the first one opened.
-                    if (reason == QSystemTrayIcon::Trigger ||
-                        reason == QSystemTrayIcon::DoubleClick)
-                        togglePanel();
-                    else if (reason == QSystemTrayIcon::Context)
-                        syncStartAtLogin();
-                });
-        m_tray->show();
+        makeTrayMenu();
+        if (protocol == TrayWatch::Protocol::StatusNotifier) {
+            m_sni = std::make_unique<StatusNotifierItem>(m_trayMenu.get());
+            m_sni->setIconName(m_iconName);
+            m_sni->setToolTip(m_toolTip);
+            connect(m_sni.get(), &StatusNotifierItem::activated, this,
+                    &VelmoraTimeApp::togglePanel);
+            connect(m_sni.get(), &StatusNotifierItem::contextMenuRequested, this,
+                    &VelmoraTimeApp::showTrayMenu);
+            connect(m_sni.get(), &StatusNotifierItem::activationTokenProvided, m_panel.get(),
+                    &PanelWindow::setActivationToken);
+        } else {
+            m_tray = std::make_unique<QSystemTrayIcon>();
+            m_tray->setIcon(symbolIcon(m_iconName));
+            m_tray->setToolTip(m_toolTip);
+            m_notifier->setFallback(m_tray.get());
+            m_tray->setContextMenu(m_trayMenu.get());
+            connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+                    [this](QSystemTrayIcon::ActivationReason reason) {
+                        // A quick second click arrives as a double click; it
+                        // closes the panel the first one opened.
+                        if (reason == QSystemTrayIcon::Trigger ||
+                            reason == QSystemTrayIcon::DoubleClick)
+                            togglePanel();
+                        else if (reason == QSystemTrayIcon::Context)
+                            syncStartAtLogin();
+                    });
+            m_tray->show();
+        }
         m_trayWatch->commit(protocol);
         if (!m_trayWatch->isAvailable())
             return; // the committed kind went away meanwhile; we wait on
@@ -250,6 +267,8 @@ void VelmoraTimeApp::updateIcon() {
     const QIcon icon = symbolIcon(name);
     if (m_tray)
         m_tray->setIcon(icon);
+    if (m_sni)
+        m_sni->setIconName(name);
     m_panel->setWindowIcon(icon);
     Q_EMIT iconNameChanged(name);
 }
@@ -260,10 +279,15 @@ void VelmoraTimeApp::showPanel() {
         return;
     }
     menu();
-    if (m_inTray)
-        m_panel->popUp(m_tray->geometry());
-    else
+    if (!m_inTray) {
         m_panel->present();
+        return;
+    }
+    const SessionKind session = PanelWindow::session();
+    const std::optional<QPoint> pointer =
+        pointerTrusted(session) ? std::optional<QPoint>(QCursor::pos()) : std::nullopt;
+    m_panel->popUp(panelPlacement(session, m_tray ? m_tray->geometry() : QRect(),
+                                  std::exchange(m_click, std::nullopt), pointer));
 }
 
 void VelmoraTimeApp::hidePanel() {
@@ -272,11 +296,23 @@ void VelmoraTimeApp::hidePanel() {
         m_panel->hide();
 }
 
-void VelmoraTimeApp::togglePanel() {
-    if (m_panel->isVisible())
+void VelmoraTimeApp::togglePanel(std::optional<QPoint> click) {
+    if (m_panel->isVisible()) {
         hidePanel();
-    else if (!m_panel->justClosedByFocusLoss())
+    } else if (!m_panel->justClosedByFocusLoss()) {
+        m_click = click;
         showPanel();
+    }
+}
+
+void VelmoraTimeApp::showTrayMenu(std::optional<QPoint> click) {
+    // Hosts that draw the exported menu never ask; those that do get ours.
+    const SessionKind session = PanelWindow::session();
+    if (!click && pointerTrusted(session))
+        click = QCursor::pos();
+    if (!click || session == SessionKind::OtherWayland || session == SessionKind::KWinWayland)
+        return; // a menu of ours cannot be placed there
+    m_trayMenu->popup(*click);
 }
 
 void VelmoraTimeApp::setupReminder() {
@@ -314,4 +350,6 @@ void VelmoraTimeApp::updateToolTip() {
     m_toolTip = text;
     if (m_tray)
         m_tray->setToolTip(text);
+    if (m_sni)
+        m_sni->setToolTip(text);
 }

@@ -8,6 +8,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPoint>
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
@@ -23,6 +24,7 @@ class PanelWindow;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class StatusNotifierItem;
 class TrayWatch;
 class Updater;
 
@@ -72,8 +74,10 @@ public:
     // a tray, an ordinary window titled "velmora Zeit".
     PanelWindow *panelWindow() const { return m_panel.get(); }
     // Null until a tray was first found; then kept, also while the tray is
-    // gone, so that Qt can put it back when the tray returns.
+    // gone, so that it comes back with the tray. On StatusNotifier trays the
+    // icon is our own item; Qt's icon serves X trays (XEmbed) only.
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
+    StatusNotifierItem *statusNotifierItem() const { return m_sni.get(); }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
     // The window's menu bar menu: what the tray menu offers besides the panel.
     QMenu *windowMenu() const { return m_windowMenu.get(); }
@@ -93,8 +97,9 @@ public:
 public Q_SLOTS:
     void showPanel();
     void hidePanel();
-    // The tray icon's left click.
-    void togglePanel();
+    // The tray icon's left click; `click`: where a StatusNotifier host said
+    // it was.
+    void togglePanel(std::optional<QPoint> click = std::nullopt);
 
 Q_SIGNALS:
     // The wait for a tray ended: with a tray icon, or with the panel shown
@@ -113,6 +118,8 @@ private:
     void setStartAtLogin(bool enabled);
     void setupReminder();
     void updateToolTip();
+    void makeTrayMenu();
+    void showTrayMenu(std::optional<QPoint> click);
 
     AppOptions m_options;
     std::unique_ptr<Model> m_model;
@@ -127,6 +134,9 @@ private:
     Menu *m_menu = nullptr; // owned by the panel window once made
     std::unique_ptr<PanelWindow> m_panel;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<StatusNotifierItem> m_sni;
+    // Where the last click on a StatusNotifier icon was, if the host said.
+    std::optional<QPoint> m_click;
     TrayWatch *m_trayWatch;
     std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<Reminder> m_reminder;

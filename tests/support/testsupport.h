@@ -6,6 +6,7 @@
 #include "devserver.h"
 
 #include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTest>
 #include <chrono>
@@ -109,3 +110,15 @@ QStringList filesContaining(const QString &dir, const QByteArray &needle);
 
 // Fails the test unless the outcome finished without a failure.
 #define VERIFY_OK(outcome) QVERIFY2((outcome).ok(), qPrintable((outcome).errorText()))
+// Waits by the wall clock for `condition`, letting the event loop run.
+// QTRY_* counts its timeout per evaluation, so a slow condition (one that
+// asks another process) would stretch "30 s" into minutes.
+#define WAIT_UNTIL(condition, timeoutMs)                                                           \
+    do {                                                                                           \
+        const QDeadlineTimer deadline_(timeoutMs);                                                 \
+        while (!(condition)) {                                                                     \
+            if (deadline_.hasExpired())                                                            \
+                QFAIL("not within " #timeoutMs " ms: " #condition);                                \
+            QTest::qWait(50);                                                                      \
+        }                                                                                          \
+    } while (false)

@@ -60,13 +60,16 @@ class Driver:
         # A shown or renamed alert is what a screen reader announces.
         try:
             source = event.source
-            if source.get_role_name() != "alert" or not source.get_name():
+            if source.get_role_name() != "alert":
                 return
             if event.type.startswith("object:state-changed") and not event.detail1:
                 return
+            # A rename carries its text: the line may be cleared again before
+            # this runs (a reload that lands right after), yet it was said.
+            text = event.any_data if isinstance(event.any_data, str) else source.get_name()
             # Appearing with a new text may come as a rename and a showing.
-            if self.announced[-1:] != [source.get_name()]:
-                self.announced.append(source.get_name())
+            if text and self.announced[-1:] != [text]:
+                self.announced.append(text)
         except GLib.Error:
             pass
 
@@ -312,6 +315,12 @@ class Driver:
         return subprocess.run(["xclip", "-o", "-selection", selection], check=True,
                               capture_output=True, text=True, timeout=10).stdout
 
+    def wait_announced(self, text):
+        """Waits until `text` was announced; what else was heard is kept."""
+        if self.wait_until(f"angesagt: {text}", lambda: text in self.announced):
+            self.announced.remove(text)
+        return text
+
     def take_announcements(self):
         time.sleep(0.3)
         self.pump()
@@ -368,6 +377,7 @@ COMMANDS = {
     "focus-cycle": ("", lambda d: "\n".join("\t".join(pair) for pair in zip(*d.focus_cycle()))),
     "controls": ("", lambda d: "\n".join(f"{r}\t{n}" for r, n in d.controls())),
     "announcements": ("", lambda d: "\n".join(d.take_announcements())),
+    "announced": ("TEXT", lambda d, text: d.wait_announced(text)),
     "tray-icon": ("", lambda d: "{2}x{3}+{0}+{1}".format(*d.tray_icon())),
     "click-tray": ("", lambda d: d.click_tray()),
     "tray-state": ("SYMBOLPROGRAMM", lambda d, tool: d.tray_state(tool)),

@@ -1,0 +1,53 @@
+#include "app/panelplacement.h"
+
+#include <QStringList>
+
+SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
+                        const QString &sessionType, bool plasmaShell) {
+    if (platformName.startsWith(QLatin1String("wayland")))
+        return plasmaShell ? SessionKind::KWinWayland : SessionKind::OtherWayland;
+    if (platformName == QLatin1String("xcb"))
+        return waylandDisplaySet || sessionType == QLatin1String("wayland") ? SessionKind::XWayland
+                                                                           : SessionKind::X11;
+    return SessionKind::Offscreen;
+}
+
+bool pointerTrusted(SessionKind session) {
+    return session == SessionKind::X11;
+}
+
+Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,
+                         std::optional<QPoint> pointer) {
+    Placement placement;
+    switch (session) {
+    case SessionKind::KWinWayland:
+        placement.method = PlacementMethod::PlasmaSurface;
+        break;
+    case SessionKind::OtherWayland:
+        // Nothing we could say would be heard.
+        placement.method = PlacementMethod::Compositor;
+        return placement;
+    default:
+        placement.method = PlacementMethod::Move;
+        break;
+    }
+    if (!icon.isEmpty())
+        placement.anchor = icon;
+    else if (click)
+        placement.anchor = QRect(*click, QSize(1, 1));
+    else if (pointer && pointerTrusted(session))
+        placement.anchor = QRect(*pointer, QSize(1, 1));
+    return placement;
+}
+
+QString preferredPlatform(const QString &currentDesktop, bool displaySet, bool waylandDisplaySet,
+                          bool platformChosen) {
+    if (platformChosen || !displaySet || !waylandDisplaySet)
+        return {};
+    const auto desktops = currentDesktop.split(QLatin1Char(':'));
+    for (const QString &desktop : desktops) {
+        if (desktop.compare(QLatin1String("GNOME"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("xcb");
+    }
+    return {};
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Where the panel opens, decided per kind of desktop session. On X11 a window
+// places itself; on Wayland only the compositor does, and a client learns
+// nothing of the pointer outside its own windows, so the click's point that
+// the tray host sends is the one thing to go by.
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <optional>
+
+enum class SessionKind {
+    X11,          // an X server of its own: the pointer can be asked
+    XWayland,     // X11 inside a Wayland session: windows may be moved, but
+                  // the pointer Qt reports is stale
+    KWinWayland,  // native Wayland with KWin's plasma shell to place windows
+    OtherWayland, // sway, Hyprland, …: the compositor places the panel
+    Offscreen,    // no screen at all (tests)
+};
+
+// The session the app runs in, from Qt's platform and the environment;
+// `plasmaShell`: KWin offers its window placement to us.
+SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
+                        const QString &sessionType, bool plasmaShell);
+
+// How the panel gets to its place.
+enum class PlacementMethod {
+    Move,          // the window moves itself (X11, XWayland, offscreen)
+    PlasmaSurface, // asks KWin through org_kde_plasma_surface.set_position
+    Compositor,    // left to the compositor (a window rule may float it)
+};
+
+struct Placement {
+    PlacementMethod method = PlacementMethod::Move;
+    // What the panel opens beside: the icon, a 1 x 1 rect at the click (or
+    // the pointer), or empty for the screen's top-right corner.
+    QRect anchor;
+};
+
+// `icon`: the icon's geometry where the tray says it (XEmbed), else empty;
+// `click`: the point a StatusNotifier host sent with its click, if usable;
+// `pointer`: where the pointer is, asked only where that is trustworthy.
+Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,
+                         std::optional<QPoint> pointer);
+
+// Whether Qt's idea of the pointer may be used in `session`.
+bool pointerTrusted(SessionKind session);
+
+// GNOME on Wayland: the app runs on XWayland there, where it may place its
+// windows, when the user has not chosen a platform. Returns the platform to
+// use, or empty to leave Qt's choice.
+QString preferredPlatform(const QString &currentDesktop, bool displaySet,
+                          bool waylandDisplaySet, bool platformChosen);

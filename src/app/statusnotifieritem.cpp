@@ -1,0 +1,248 @@
+#include "app/statusnotifieritem.h"
+
+#include "app/dbusmenu.h"
+#include "app/velmoratimeapp.h"
+#include "client/logging.h"
+
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QtEndian>
+
+QDBusArgument &operator<<(QDBusArgument &argument, const SniPixmap &pixmap) {
+    argument.beginStructure();
+    argument << pixmap.width << pixmap.height << pixmap.argb;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, SniPixmap &pixmap) {
+    argument.beginStructure();
+    argument >> pixmap.width >> pixmap.height >> pixmap.argb;
+    argument.endStructure();
+    return argument;
+}
+
+QDBusArgument &operator<<(QDBusArgument &argument, const SniToolTip &toolTip) {
+    argument.beginStructure();
+    argument << toolTip.iconName << toolTip.pixmaps << toolTip.title << toolTip.text;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, SniToolTip &toolTip) {
+    argument.beginStructure();
+    argument >> toolTip.iconName >> toolTip.pixmaps >> toolTip.title >> toolTip.text;
+    argument.endStructure();
+    return argument;
+}
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString menuPath = QStringLiteral("/MenuBar");
+const QString title = QStringLiteral("velmora Zeit");
+// A click this close to the origin came with coordinates relative to the
+// icon (waybar); no host puts a tray there.
+constexpr int relativeClickRadius = 64;
+
+} // namespace
+
+std::optional<QPoint> clickPoint(int x, int y) {
+    if (x >= 0 && y >= 0 && x <= relativeClickRadius && y <= relativeClickRadius)
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
+// The D-Bus face of the item: org.kde.StatusNotifierItem.
+class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
+    Q_PROPERTY(QString Category READ category)
+    Q_PROPERTY(QString Id READ id)
+    Q_PROPERTY(QString Title READ title)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(int WindowId READ windowId)
+    Q_PROPERTY(QString IconName READ iconName)
+    Q_PROPERTY(SniPixmaps IconPixmap READ iconPixmap)
+    Q_PROPERTY(QString OverlayIconName READ empty)
+    Q_PROPERTY(SniPixmaps OverlayIconPixmap READ noPixmaps)
+    Q_PROPERTY(QString AttentionIconName READ empty)
+    Q_PROPERTY(SniPixmaps AttentionIconPixmap READ noPixmaps)
+    Q_PROPERTY(QString AttentionMovieName READ empty)
+    Q_PROPERTY(QString IconThemePath READ empty)
+    Q_PROPERTY(SniToolTip ToolTip READ toolTip)
+    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
+    Q_PROPERTY(QDBusObjectPath Menu READ menu)
+
+public:
+    explicit StatusNotifierItemAdaptor(StatusNotifierItem *item)
+        : QDBusAbstractAdaptor(item)
+        , m_item(item) {
+        setAutoRelaySignals(false);
+    }
+
+    QString category() const { return QStringLiteral("ApplicationStatus"); }
+    QString id() const { return QStringLiteral("de.velmora.zeit"); }
+    QString title() const { return ::title; }
+    QString status() const { return QStringLiteral("Active"); }
+    int windowId() const { return 0; }
+    // Our symbols are in no icon theme: the pictures are what hosts draw.
+    QString iconName() const { return {}; }
+    SniPixmaps iconPixmap() const { return m_item->pixmaps(); }
+    QString empty() const { return {}; }
+    SniPixmaps noPixmaps() const { return {}; }
+    SniToolTip toolTip() const { return {QString(), {}, ::title, m_item->toolTip()}; }
+    bool itemIsMenu() const { return false; }
+    QDBusObjectPath menu() const {
+        return QDBusObjectPath(m_item->isMenuExported() ? menuPath : QStringLiteral("/NO_DBUSMENU"));
+    }
+
+public Q_SLOTS:
+    void Activate(int x, int y) { Q_EMIT m_item->activated(clickPoint(x, y)); }
+    void SecondaryActivate(int x, int y) { Q_EMIT m_item->activated(clickPoint(x, y)); }
+    void ContextMenu(int x, int y) { Q_EMIT m_item->contextMenuRequested(clickPoint(x, y)); }
+    void Scroll(int, const QString &) {}
+    void ProvideXdgActivationToken(const QString &token) {
+        Q_EMIT m_item->activationTokenProvided(token);
+    }
+
+Q_SIGNALS:
+    void NewTitle();
+    void NewIcon();
+    void NewAttentionIcon();
+    void NewOverlayIcon();
+    void NewMenu();
+    void NewToolTip();
+    void NewStatus(const QString &status);
+
+private:
+    StatusNotifierItem *m_item;
+};
+
+StatusNotifierItem::StatusNotifierItem(QMenu *menu, QObject *parent)
+    : QObject(parent)
+    , m_menu(menu)
+    , m_dbusMenu(new DBusMenu(menu, this)) {
+    static const bool registered = [] {
+        qDBusRegisterMetaType<SniPixmap>();
+        qDBusRegisterMetaType<SniPixmaps>();
+        qDBusRegisterMetaType<SniToolTip>();
+        return true;
+    }();
+    Q_UNUSED(registered)
+    new StatusNotifierItemAdaptor(this);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    static int instance = 0;
+    m_serviceName = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
+                        .arg(QCoreApplication::applicationPid())
+                        .arg(++instance);
+    bus.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
+    bus.registerObject(menuPath, m_dbusMenu, QDBusConnection::ExportAdaptors);
+    bus.registerService(m_serviceName);
+
+    // A host that restarts (a desktop shell crashing) brings a new watcher.
+    m_watcher = new QDBusServiceWatcher(watcherService, bus,
+                                        QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) {
+                if (owner.isEmpty())
+                    setRegistered(false);
+                else
+                    registerWithWatcher();
+            });
+    registerWithWatcher();
+}
+
+StatusNotifierItem::~StatusNotifierItem() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (m_serviceName.isEmpty() || !bus.isConnected())
+        return;
+    bus.unregisterObject(itemPath);
+    bus.unregisterObject(menuPath);
+    bus.unregisterService(m_serviceName);
+}
+
+void StatusNotifierItem::registerWithWatcher() {
+    QDBusMessage call = QDBusMessage::createMethodCall(watcherService,
+                                                       QStringLiteral("/StatusNotifierWatcher"),
+                                                       watcherService,
+                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    call << m_serviceName;
+    call.setAutoStartService(false);
+    auto *pending =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher *pending) {
+                pending->deleteLater();
+                const bool ok = !pending->isError();
+                if (!ok)
+                    qCDebug(lcTray) << "StatusNotifierWatcher refused the item:"
+                                    << pending->error().message();
+                setRegistered(ok);
+            });
+}
+
+void StatusNotifierItem::setRegistered(bool registered) {
+    if (registered == m_registered)
+        return;
+    m_registered = registered;
+    qCDebug(lcTray) << "StatusNotifierItem" << m_serviceName
+                    << (registered ? "registered" : "without a watcher");
+    Q_EMIT registeredChanged(registered);
+}
+
+void StatusNotifierItem::setIconName(const QString &name) {
+    if (name == m_iconName)
+        return;
+    m_iconName = name;
+    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewIcon")));
+}
+
+void StatusNotifierItem::setToolTip(const QString &text) {
+    if (text == m_toolTip)
+        return;
+    m_toolTip = text;
+    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewToolTip")));
+}
+
+void StatusNotifierItem::setMenuExported(bool exported) {
+    if (exported == m_menuExported)
+        return;
+    m_menuExported = exported;
+    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewMenu")));
+}
+
+SniPixmaps StatusNotifierItem::pixmaps() const {
+    SniPixmaps result;
+    const QIcon icon = symbolIcon(m_iconName);
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        const QImage image =
+            icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        QByteArray argb(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
+        // ARGB32 is stored in host order; the protocol wants network order.
+        auto *pixel = reinterpret_cast<quint32 *>(argb.data());
+        for (qsizetype i = 0; i < argb.size() / 4; ++i)
+            pixel[i] = qToBigEndian(pixel[i]);
+        result.append({image.width(), image.height(), argb});
+    }
+    return result;
+}
+
+#include "statusnotifieritem.moc"

@@ -1,0 +1,90 @@
+#pragma once
+// Our tray icon on StatusNotifier trays (KDE Plasma, GNOME's AppIndicator
+// extension, waybar and most panels today), served over D-Bus ourselves.
+// Qt's own D-Bus tray icon drops the point a host's click arrives with; we
+// keep it, so the panel opens beside the icon on Wayland too. The menu goes
+// out as com.canonical.dbusmenu for the host to draw.
+
+#include <QDBusArgument>
+#include <QObject>
+#include <QPoint>
+#include <optional>
+
+class DBusMenu;
+class QDBusServiceWatcher;
+class QMenu;
+
+// One picture of the icon: (iiay), ARGB32 in network byte order.
+struct SniPixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray argb;
+};
+using SniPixmaps = QList<SniPixmap>;
+QDBusArgument &operator<<(QDBusArgument &argument, const SniPixmap &pixmap);
+const QDBusArgument &operator>>(const QDBusArgument &argument, SniPixmap &pixmap);
+
+// The tooltip: (sa(iiay)ss), icon name, pictures, title and text.
+struct SniToolTip {
+    QString iconName;
+    SniPixmaps pixmaps;
+    QString title;
+    QString text;
+};
+QDBusArgument &operator<<(QDBusArgument &argument, const SniToolTip &toolTip);
+const QDBusArgument &operator>>(const QDBusArgument &argument, SniToolTip &toolTip);
+
+Q_DECLARE_METATYPE(SniPixmap)
+Q_DECLARE_METATYPE(SniToolTip)
+
+// Where a host's click was, if it said: Plasma and GNOME send global
+// coordinates; waybar sends them relative to the icon, which lands them near
+// the origin, where no tray icon sits.
+std::optional<QPoint> clickPoint(int x, int y);
+
+class StatusNotifierItem : public QObject {
+    Q_OBJECT
+public:
+    // `menu` (kept by the caller) is what ContextMenu and the host show.
+    explicit StatusNotifierItem(QMenu *menu, QObject *parent = nullptr);
+    ~StatusNotifierItem() override;
+
+    // Registered with a StatusNotifierWatcher on the session bus now.
+    bool isRegistered() const { return m_registered; }
+    QString serviceName() const { return m_serviceName; }
+
+    // One of our symbols ("timer", "record.circle.fill"); told only on change.
+    void setIconName(const QString &name);
+    const QString &iconName() const { return m_iconName; }
+    void setToolTip(const QString &text);
+    const QString &toolTip() const { return m_toolTip; }
+    // Without a menu a host activates the item on a single click; with one,
+    // some (GNOME's extension) open the menu instead.
+    void setMenuExported(bool exported);
+    bool isMenuExported() const { return m_menuExported; }
+
+    DBusMenu *dbusMenu() const { return m_dbusMenu; }
+    SniPixmaps pixmaps() const;
+
+Q_SIGNALS:
+    // Left click (Activate) or middle click (SecondaryActivate).
+    void activated(std::optional<QPoint> point);
+    void contextMenuRequested(std::optional<QPoint> point);
+    // The host lets the next window we show take the focus.
+    void activationTokenProvided(const QString &token);
+    void registeredChanged(bool registered);
+
+private:
+    friend class StatusNotifierItemAdaptor;
+    void registerWithWatcher();
+    void setRegistered(bool registered);
+
+    QMenu *m_menu;
+    DBusMenu *m_dbusMenu;
+    QDBusServiceWatcher *m_watcher = nullptr;
+    QString m_serviceName;
+    QString m_iconName;
+    QString m_toolTip;
+    bool m_menuExported = true;
+    bool m_registered = false;
+};
