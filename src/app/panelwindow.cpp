@@ -4,6 +4,8 @@
 #include "app/plasmashell.h"
 #endif
 
+#include "client/logging.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -166,6 +168,17 @@ void PanelWindow::place() {
     }
 }
 
+void PanelWindow::setVisible(bool visible) {
+#if VELMORA_PLASMA_SHELL
+    if (!visible && isVisible() && PlasmaShell::instance())
+        PlasmaShell::instance()->release();
+#endif
+    // Hiding gives up the focus; that is no close by focus loss.
+    const bool wasHiding = std::exchange(m_hiding, !visible);
+    QWidget::setVisible(visible);
+    m_hiding = wasHiding;
+}
+
 void PanelWindow::fitToContent() {
     m_fitPending = false;
     const QSize wanted = sizeHint().expandedTo(minimumSizeHint());
@@ -193,8 +206,12 @@ void PanelWindow::resizeEvent(QResizeEvent *event) {
 
 bool PanelWindow::event(QEvent *event) {
     switch (event->type()) {
+    case QEvent::WindowActivate:
+        qCDebug(lcTray) << "panel has the focus";
+        break;
     case QEvent::WindowDeactivate:
-        if (m_mode == Mode::Popup && isVisible()) {
+        qCDebug(lcTray) << "panel lost the focus";
+        if (m_mode == Mode::Popup && isVisible() && !m_hiding) {
             hide();
             m_focusLossClose.start();
         }

@@ -38,6 +38,7 @@ public:
     // tray icon offers it. Once only; the caller keeps `menu`.
     void setWindowMenu(QMenu *menu);
 
+    void setVisible(bool visible) override;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -83,4 +84,5 @@ private:
     Placement m_placement;
     QElapsedTimer m_focusLossClose;
     bool m_fitPending = false;
+    bool m_hiding = false;
 };

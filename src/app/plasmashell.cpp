@@ -93,10 +93,7 @@ void PlasmaShell::place(QWindow *window, QPoint position) {
     if (!surface)
         return;
     if (surface != d->surface) {
-        // The old surface is gone with its window's hide; so is its plasma
-        // surface on KWin's side.
-        if (d->plasmaSurface)
-            org_kde_plasma_surface_destroy(d->plasmaSurface);
+        release();
         d->surface = surface;
         d->plasmaSurface = org_kde_plasma_shell_get_surface(d->shell, surface);
     }
@@ -104,5 +101,14 @@ void PlasmaShell::place(QWindow *window, QPoint position) {
     if (d->version >= 5)
         org_kde_plasma_surface_set_skip_switcher(d->plasmaSurface, 1);
     org_kde_plasma_surface_set_position(d->plasmaSurface, position.x(), position.y());
+    wl_display_flush(d->display);
+}
+
+void PlasmaShell::release() {
+    if (!d->plasmaSurface)
+        return;
+    org_kde_plasma_surface_destroy(d->plasmaSurface);
+    d->plasmaSurface = nullptr;
+    d->surface = nullptr;
     wl_display_flush(d->display);
 }

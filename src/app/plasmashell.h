@@ -18,6 +18,9 @@ public:
     // Applies to the surface `window` has now (shown); Qt makes a new one
     // after each hide, so this runs on every show.
     void place(QWindow *window, QPoint position);
+    // Before the window hides: Qt then destroys its surface, and KWin wants
+    // what we attached to it gone first.
+    void release();
 
     struct Private;
 

@@ -297,6 +297,8 @@ void VelmoraTimeApp::hidePanel() {
 }
 
 void VelmoraTimeApp::togglePanel(std::optional<QPoint> click) {
+    qCDebug(lcTray) << "tray click at" << click.value_or(QPoint(-1, -1)) << "panel shown"
+                    << m_panel->isVisible();
     if (m_panel->isVisible()) {
         hidePanel();
     } else if (!m_panel->justClosedByFocusLoss()) {

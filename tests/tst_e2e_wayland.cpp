@@ -1,0 +1,210 @@
+// The real velmora-time on a headless KWin Wayland session, its icon in a
+// StatusNotifier tray that the test plays: each click on the icon opens the
+// panel beside the click, on the screen, focused and off the taskbar, as
+// KWin itself reports the window.
+
+#include "sniwatcher.h"
+#include "testsupport.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int timeoutMs = 30000;
+
+// Run inside the session: its variables into a file, then it lasts until
+// that file goes (KWin ends with it, and the session with KWin).
+constexpr const char *sessionCommand =
+    "env | grep -E '^(WAYLAND_DISPLAY|DISPLAY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR)=' "
+    ">\"$VELMORA_ENV.tmp\" && mv \"$VELMORA_ENV.tmp\" \"$VELMORA_ENV\"; "
+    "while [ -e \"$VELMORA_ENV\" ]; do sleep 0.2; done";
+
+// A KWin script that tells the test, over D-Bus, how KWin sees our windows.
+constexpr const char *reportScript = R"(
+const windows = workspace.clientList().filter(w => w.resourceClass == "de.velmora.zeit");
+callDBus("org.velmora.Test", "/Report", "org.velmora.Test", "report",
+         windows.map(w => [w.frameGeometry.x, w.frameGeometry.y, w.frameGeometry.width,
+                           w.frameGeometry.height, w == workspace.activeClient ? 1 : 0,
+                           w.skipTaskbar ? 1 : 0, w.skipSwitcher ? 1 : 0].join(" ")).join(";"));
+)";
+
+} // namespace
+
+// Receives the script's reports.
+class Reports : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.velmora.Test")
+public:
+    QString last;
+    int count = 0;
+public Q_SLOTS:
+    void report(const QString &windows) {
+        last = windows;
+        ++count;
+    }
+};
+
+class TestE2eWayland : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void panelBesideTheClick_data();
+    void panelBesideTheClick();
+
+private:
+    struct Window {
+        QRect frame;
+        bool active = false, skipTaskbar = false, skipSwitcher = false;
+    };
+    // The app's windows as KWin has them now.
+    std::optional<QList<Window>> windows();
+
+    QTemporaryDir m_dir;
+    QProcess m_session;
+    QProcessEnvironment m_environment;
+    SniWatcher m_watcher;
+    std::unique_ptr<QDBusConnection> m_bus;
+    Reports m_reports;
+    QProcess m_app;
+    int m_script = 0;
+};
+
+void TestE2eWayland::initTestCase() {
+    if (QStandardPaths::findExecutable(u"kwin_wayland"_s).isEmpty())
+        QSKIP("kwin_wayland is not installed (package kwin-wayland)");
+    const QString envFile = m_dir.filePath(u"environment"_s);
+    QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"VELMORA_IN_PRIVATE_KEYRING", "DISPLAY", "WAYLAND_DISPLAY",
+                             "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
+        outside.remove(QString::fromLatin1(name));
+    outside.insert(u"VELMORA_ENV"_s, envFile);
+    m_session.setProcessEnvironment(outside);
+    m_session.setStandardOutputFile(m_dir.filePath(u"session.log"_s));
+    m_session.setStandardErrorFile(m_dir.filePath(u"session.log"_s), QIODevice::Append);
+    const QString scripts = QStringLiteral(VELMORA_SOURCE_DIR "/scripts/");
+    m_session.start(scripts + u"with-keyring"_s, {scripts + u"kwin-session"_s, u"sh"_s, u"-c"_s,
+                                                  QString::fromLatin1(sessionCommand)});
+    WAIT_UNTIL(QFile::exists(envFile) || m_session.state() == QProcess::NotRunning, timeoutMs);
+    QFile file(envFile);
+    QVERIFY2(file.open(QIODevice::ReadOnly), "KWin did not come up; see session.log");
+    m_environment = QProcessEnvironment::systemEnvironment();
+    m_environment.remove(u"VELMORA_IN_PRIVATE_KEYRING"_s);
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            m_environment.insert(QString::fromUtf8(line.left(equals)),
+                                 QString::fromUtf8(line.mid(equals + 1)));
+    }
+    QVERIFY(m_environment.contains(u"WAYLAND_DISPLAY"_s));
+    const QString address = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    m_bus = std::make_unique<QDBusConnection>(
+        QDBusConnection::connectToBus(address, u"velmora-test-reports"_s));
+    QVERIFY(m_bus->registerObject(u"/Report"_s, &m_reports, QDBusConnection::ExportAllSlots));
+    QVERIFY(m_bus->registerService(u"org.velmora.Test"_s));
+    QFile script(m_dir.filePath(u"report.js"_s));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(reportScript);
+    script.close();
+
+    // Native Wayland, with the home of a new user.
+    QVERIFY(m_watcher.start(address));
+    m_environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+    m_environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
+    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        const QString path = m_dir.filePath(QString::fromLatin1(variable));
+        QVERIFY(QDir().mkpath(path));
+        m_environment.insert(QString::fromLatin1(variable), path);
+    }
+    m_app.setProcessEnvironment(m_environment);
+    m_app.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_app.start(QStringLiteral(VELMORA_APP_BINARY), {u"--hidden"_s});
+    QVERIFY(m_app.waitForStarted(timeoutMs));
+    WAIT_UNTIL(!m_watcher.items().isEmpty(), timeoutMs);
+}
+
+void TestE2eWayland::cleanupTestCase() {
+    m_app.terminate();
+    if (!m_app.waitForFinished(10000))
+        m_app.kill();
+    m_app.waitForFinished(5000);
+    QFile::remove(m_dir.filePath(u"environment"_s));
+    if (!m_session.waitForFinished(timeoutMs))
+        m_session.kill();
+}
+
+std::optional<QList<TestE2eWayland::Window>> TestE2eWayland::windows() {
+    const int before = m_reports.count;
+    const QString name = u"velmora-report-%1"_s.arg(++m_script);
+    QDBusMessage load = QDBusMessage::createMethodCall(
+        u"org.kde.KWin"_s, u"/Scripting"_s, u"org.kde.kwin.Scripting"_s, u"loadScript"_s);
+    load << m_dir.filePath(u"report.js"_s) << name;
+    const QDBusMessage loaded = m_bus->call(load);
+    if (loaded.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    const int id = loaded.arguments().value(0).toInt();
+    m_bus->call(QDBusMessage::createMethodCall(u"org.kde.KWin"_s, u"/%1"_s.arg(id),
+                                               u"org.kde.kwin.Script"_s, u"run"_s));
+    const bool reported = QTest::qWaitFor([&] { return m_reports.count > before; }, 5000);
+    QDBusMessage unload = QDBusMessage::createMethodCall(
+        u"org.kde.KWin"_s, u"/Scripting"_s, u"org.kde.kwin.Scripting"_s, u"unloadScript"_s);
+    unload << name;
+    m_bus->call(unload);
+    if (!reported)
+        return std::nullopt;
+    QList<Window> result;
+    for (const QString &entry : m_reports.last.split(u';', Qt::SkipEmptyParts)) {
+        const QStringList v = entry.split(u' ');
+        if (v.size() == 7)
+            result.append({QRect(v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()),
+                           v[4] == u"1"_s, v[5] == u"1"_s, v[6] == u"1"_s});
+    }
+    return result;
+}
+
+void TestE2eWayland::panelBesideTheClick_data() {
+    QTest::addColumn<QPoint>("click");
+    QTest::newRow("bottom right: above it") << QPoint(1200, 785);
+    QTest::newRow("top left: below it") << QPoint(100, 12);
+    QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12);
+}
+
+void TestE2eWayland::panelBesideTheClick() {
+    QFETCH(QPoint, click);
+    const QRect screen(0, 0, 1280, 800);
+    QVERIFY(m_watcher.activate(click));
+    std::optional<QList<Window>> shown;
+    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+    const Window panel = shown->first();
+    const QString seen = u"click %1,%2; panel %3,%4 %5x%6"_s.arg(click.x())
+                             .arg(click.y())
+                             .arg(panel.frame.x())
+                             .arg(panel.frame.y())
+                             .arg(panel.frame.width())
+                             .arg(panel.frame.height());
+    QVERIFY2(screen.contains(panel.frame), qPrintable(seen));
+    // Beside the click: just above or below it, and reaching over it.
+    const int gap = click.y() < 400 ? panel.frame.top() - click.y()
+                                    : click.y() - panel.frame.bottom();
+    QVERIFY2(gap > 0 && gap <= 12, qPrintable(seen));
+    QVERIFY2(panel.frame.left() <= click.x() && click.x() <= panel.frame.right() + 1,
+             qPrintable(seen));
+    QVERIFY2(panel.skipTaskbar && panel.skipSwitcher, qPrintable(seen));
+
+    // A second click on the icon closes it.
+    QVERIFY(m_watcher.activate(click));
+    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+}
+
+QTEST_GUILESS_MAIN(TestE2eWayland)
+#include "tst_e2e_wayland.moc"
