@@ -1,14 +1,22 @@
 // The app shell: the tray symbol follows the state and is set only when it
 // changes, the plain window when there is no tray, where the popup goes, and
-// the start at login.
+// the start at login; where the panel goes per session, and what a
+// StatusNotifier host sees of our item.
 
+#include "app/dbusmenu.h"
 #include "app/loginitem.h"
 #include "app/panelwindow.h"
+#include "app/statusnotifieritem.h"
 #include "app/velmoratimeapp.h"
 #include "modelfixture.h"
 #include "ui/menu.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
@@ -58,8 +66,9 @@ private Q_SLOTS:
     void startAtLogin();
     void autostartCommand_data();
     void autostartCommand();
-    void panelPosition_data();
-    void panelPosition();
+    void panelPlacement_data();
+    void panelPlacement();
+    void statusNotifierItem();
 };
 
 void TestTray::iconFollowsTheTimer() {
@@ -244,36 +253,159 @@ void TestTray::autostartCommand() {
     qunsetenv("XDG_CONFIG_HOME");
 }
 
-void TestTray::panelPosition_data() {
-    QTest::addColumn<QRect>("anchor");
+// Where a 340 x 400 panel goes, per session, for what the tray told us.
+void TestTray::panelPlacement_data() {
+    QTest::addColumn<SessionKind>("session");
+    QTest::addColumn<QRect>("icon");
+    QTest::addColumn<QPoint>("click");   // (-1, -1): the host did not say
+    QTest::addColumn<QPoint>("pointer"); // where Qt thinks the pointer is
     QTest::addColumn<QRect>("available");
-    QTest::addColumn<QPoint>("expected"); // of a 340 x 400 panel
+    QTest::addColumn<PlacementMethod>("method");
+    QTest::addColumn<QPoint>("expected");
 
-    const auto row = [](const char *name, QRect anchor, QRect available, QPoint expected) {
-        QTest::newRow(name) << anchor << available << expected;
-    };
+    const QPoint none(-1, -1);
     const QRect full(0, 0, 1920, 1080);
     const QRect belowBar(0, 32, 1920, 1048);
-    row("bottom right: above, pushed left", {1880, 1050, 24, 24}, full, {1920 - 340, 1050 - 404});
-    row("top, centred under the icon", {1000, 4, 24, 24}, full, {1011 - 170, 4 + 24 + 4});
-    row("top right, below a bar", {1800, 4, 24, 24}, belowBar, {1920 - 340, 32});
-    row("second screen", {1920 + 700, 1050, 24, 24}, {1920, 0, 1280, 1080},
-        {1920 + 711 - 170, 1050 - 404});
-    // StatusNotifier trays: at the pointer, the same way.
-    row("pointer in a top bar: below it", {900, 12, 1, 1}, belowBar, {900 - 170, 32});
-    row("pointer at the bottom left: above it, on the screen", {15, 1070, 1, 1}, full,
+    const QPoint stale(640, 400);
+    const auto row = [&](const char *name, SessionKind session, QRect icon, QPoint click,
+                         QRect available, PlacementMethod method, QPoint expected) {
+        QTest::newRow(name) << session << icon << click << stale << available << method
+                            << expected;
+    };
+    using enum SessionKind;
+    using enum PlacementMethod;
+    // X trays say where the icon is.
+    row("X11 icon bottom right: above, pushed left", X11, {1880, 1050, 24, 24}, none, full, Move,
+        {1920 - 340, 1050 - 404});
+    row("X11 icon at the top: centred under it", X11, {1000, 4, 24, 24}, none, full, Move,
+        {1011 - 170, 4 + 24 + 4});
+    row("X11 icon top right, below a bar", X11, {1800, 4, 24, 24}, none, belowBar, Move,
+        {1920 - 340, 32});
+    row("X11 icon on a second screen", X11, {1920 + 700, 1050, 24, 24}, none,
+        {1920, 0, 1280, 1080}, Move, {1920 + 711 - 170, 1050 - 404});
+    row("X11 screen lower than the panel", X11, {600, 300, 24, 24}, none, {0, 0, 800, 320}, Move,
+        {600 + 11 - 170, 0});
+    // StatusNotifier hosts send the click; it wins over the pointer.
+    row("X11 click at the bottom left: above it", X11, {}, {15, 1070}, full, Move,
         {0, 1070 - 404});
-    row("pointer near the right edge, upper half", {1915, 500, 1, 1}, full,
+    row("X11 click near the right edge, upper half", X11, {}, {1915, 500}, full, Move,
         {1920 - 340, 500 + 1 + 4});
-    row("unknown: top-right corner", {}, belowBar, {1920 - 340 - 8, 32 + 8});
-    row("screen lower than the panel", {600, 300, 24, 24}, {0, 0, 800, 320}, {600 + 11 - 170, 0});
+    row("X11 no click: at the pointer", X11, {}, none, full, Move, {640 - 170, 400 + 1 + 4});
+    row("XWayland no click: the pointer is stale, top-right corner", XWayland, {}, none, belowBar,
+        Move, {1920 - 340 - 8, 32 + 8});
+    row("XWayland click in a top bar: below it", XWayland, {}, {900, 12}, belowBar, Move,
+        {900 - 170, 32});
+    row("KWin click: through the plasma shell", KWinWayland, {}, {1200, 1070}, full,
+        PlasmaSurface, {1200 - 170, 1070 - 404});
+    row("KWin no click: top-right corner", KWinWayland, {}, none, full, PlasmaSurface,
+        {1920 - 340 - 8, 8});
+    row("sway: the compositor places it", OtherWayland, {}, {1200, 1070}, full, Compositor, {});
 }
 
-void TestTray::panelPosition() {
-    QFETCH(QRect, anchor);
+void TestTray::panelPlacement() {
+    QFETCH(SessionKind, session);
+    QFETCH(QRect, icon);
+    QFETCH(QPoint, click);
+    QFETCH(QPoint, pointer);
     QFETCH(QRect, available);
+    QFETCH(PlacementMethod, method);
     QFETCH(QPoint, expected);
-    QCOMPARE(::panelPosition(anchor, QSize(340, 400), available), expected);
+    const Placement placement =
+        ::panelPlacement(session, icon, click.x() < 0 ? std::nullopt : std::optional(click),
+                         pointer);
+    QCOMPARE(placement.method, method);
+    if (method != PlacementMethod::Compositor)
+        QCOMPARE(panelPosition(placement.anchor, QSize(340, 400), available), expected);
+}
+
+// What a StatusNotifier host reads and calls, over a bus connection of its
+// own: the item's properties, the click's point, and the menu as dbusmenu,
+// whose checks and radios stay true after a click.
+void TestTray::statusNotifierItem() {
+    QMenu menu;
+    QAction *login = menu.addAction(u"Beim Anmelden starten"_s);
+    login->setCheckable(true);
+    QMenu *remind = menu.addMenu(u"Erinnern nach"_s);
+    auto *group = new QActionGroup(remind);
+    for (const char *text : {"4 Stunden", "8 Stunden"}) {
+        QAction *choice = remind->addAction(QString::fromUtf8(text));
+        choice->setCheckable(true);
+        group->addAction(choice);
+    }
+    remind->actions().at(1)->setChecked(true);
+    StatusNotifierItem item(&menu);
+    item.setIconName(u"timer"_s);
+    item.setToolTip(u"Kein Timer läuft"_s);
+    QVERIFY(!item.serviceName().isEmpty());
+
+    QDBusConnection host = QDBusConnection::connectToBus(
+        qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), u"velmora-test-host"_s);
+    QVERIFY(host.isConnected());
+    const auto call = [&](const QString &path, const QString &interface, const QString &method,
+                          const QVariantList &arguments) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(item.serviceName(), path, interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = host.asyncCall(message);
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
+        return pending.reply();
+    };
+    const auto property = [&](const QString &name) {
+        return call(u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
+                    {u"org.kde.StatusNotifierItem"_s, name})
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
+    };
+    QCOMPARE(property(u"Id"_s).toString(), u"de.velmora.zeit"_s);
+    QCOMPARE(property(u"Title"_s).toString(), u"velmora Zeit"_s);
+    QCOMPARE(property(u"Menu"_s).value<QDBusObjectPath>().path(), u"/MenuBar"_s);
+    const auto toolTip = qdbus_cast<SniToolTip>(property(u"ToolTip"_s).value<QDBusArgument>());
+    QCOMPARE(toolTip.title, u"velmora Zeit"_s);
+    QCOMPARE(toolTip.text, u"Kein Timer läuft"_s);
+    const auto pixmaps = qdbus_cast<SniPixmaps>(property(u"IconPixmap"_s).value<QDBusArgument>());
+    QVERIFY(!pixmaps.isEmpty());
+    QCOMPARE(pixmaps.first().argb.size(), pixmaps.first().width * pixmaps.first().height * 4);
+
+    // Clicks: Plasma's global point; waybar's point relative to the icon.
+    QSignalSpy activated(&item, &StatusNotifierItem::activated);
+    for (const QPoint at : {QPoint(1200, 780), QPoint(12, 9)})
+        call(u"/StatusNotifierItem"_s, u"org.kde.StatusNotifierItem"_s, u"Activate"_s,
+             {at.x(), at.y()});
+    QCOMPARE(activated.size(), 2);
+    QCOMPARE(activated.at(0).at(0).value<std::optional<QPoint>>(), QPoint(1200, 780));
+    QCOMPARE(activated.at(1).at(0).value<std::optional<QPoint>>(), std::nullopt);
+
+    // Told only when something changed.
+    QSignalSpy layoutUpdated(item.dbusMenu(), &DBusMenu::layoutUpdated);
+    const auto layout = [&] {
+        return qdbus_cast<DBusMenuLayout>(
+            call(u"/MenuBar"_s, u"com.canonical.dbusmenu"_s, u"GetLayout"_s,
+                 {0, -1, QStringList()})
+                .arguments()
+                .value(1)
+                .value<QDBusArgument>());
+    };
+    DBusMenuLayout root = layout();
+    QCOMPARE(root.children.size(), 2);
+    QCOMPARE(root.children[0].properties.value(u"label"_s).toString(), login->text());
+    QCOMPARE(root.children[0].properties.value(u"toggle-type"_s).toString(), u"checkmark"_s);
+    const DBusMenuLayout &hours = root.children[1];
+    QCOMPARE(hours.properties.value(u"children-display"_s).toString(), u"submenu"_s);
+    QCOMPARE(hours.children[0].properties.value(u"toggle-type"_s).toString(), u"radio"_s);
+    QCOMPARE(hours.children[0].properties.value(u"toggle-state"_s).toInt(), 0);
+    QCOMPARE(hours.children[1].properties.value(u"toggle-state"_s).toInt(), 1);
+    QCOMPARE(layoutUpdated.size(), 0);
+
+    call(u"/MenuBar"_s, u"com.canonical.dbusmenu"_s, u"Event"_s,
+         {hours.children[0].id, u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
+    QTRY_COMPARE(layoutUpdated.size(), 1); // one update for both radios
+    root = layout();
+    QCOMPARE(root.children[1].children[0].properties.value(u"toggle-state"_s).toInt(), 1);
+    QCOMPARE(root.children[1].children[1].properties.value(u"toggle-state"_s).toInt(), 0);
+    QVERIFY(remind->actions().at(0)->isChecked());
+    QDBusConnection::disconnectFromBus(u"velmora-test-host"_s);
 }
 
 QTEST_MAIN(TestTray)
