@@ -4,8 +4,8 @@
 // shows what reached the server; the keyring what the app kept.
 
 #include "atspidriver.h"
-#include "testsupport.h"
 #include "devserver.h"
+#include "testsupport.h"
 #include "xsession.h"
 
 #include <QDir>

@@ -194,8 +194,8 @@ void TestE2eWayland::panelBesideTheClick() {
                              .arg(panel.frame.height());
     QVERIFY2(screen.contains(panel.frame), qPrintable(seen));
     // Beside the click: just above or below it, and reaching over it.
-    const int gap = click.y() < 400 ? panel.frame.top() - click.y()
-                                    : click.y() - panel.frame.bottom();
+    const int gap =
+        click.y() < 400 ? panel.frame.top() - click.y() : click.y() - panel.frame.bottom();
     QVERIFY2(gap > 0 && gap <= 12, qPrintable(seen));
     QVERIFY2(panel.frame.left() <= click.x() && click.x() <= panel.frame.right() + 1,
              qPrintable(seen));

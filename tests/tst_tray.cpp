@@ -13,11 +13,11 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
-#include <QApplication>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -269,8 +269,7 @@ void TestTray::panelPlacement_data() {
     const QPoint stale(640, 400);
     const auto row = [&](const char *name, SessionKind session, QRect icon, QPoint click,
                          QRect available, PlacementMethod method, QPoint expected) {
-        QTest::newRow(name) << session << icon << click << stale << available << method
-                            << expected;
+        QTest::newRow(name) << session << icon << click << stale << available << method << expected;
     };
     using enum SessionKind;
     using enum PlacementMethod;
@@ -281,13 +280,12 @@ void TestTray::panelPlacement_data() {
         {1011 - 170, 4 + 24 + 4});
     row("X11 icon top right, below a bar", X11, {1800, 4, 24, 24}, none, belowBar, Move,
         {1920 - 340, 32});
-    row("X11 icon on a second screen", X11, {1920 + 700, 1050, 24, 24}, none,
-        {1920, 0, 1280, 1080}, Move, {1920 + 711 - 170, 1050 - 404});
+    row("X11 icon on a second screen", X11, {1920 + 700, 1050, 24, 24}, none, {1920, 0, 1280, 1080},
+        Move, {1920 + 711 - 170, 1050 - 404});
     row("X11 screen lower than the panel", X11, {600, 300, 24, 24}, none, {0, 0, 800, 320}, Move,
         {600 + 11 - 170, 0});
     // StatusNotifier hosts send the click; it wins over the pointer.
-    row("X11 click at the bottom left: above it", X11, {}, {15, 1070}, full, Move,
-        {0, 1070 - 404});
+    row("X11 click at the bottom left: above it", X11, {}, {15, 1070}, full, Move, {0, 1070 - 404});
     row("X11 click near the right edge, upper half", X11, {}, {1915, 500}, full, Move,
         {1920 - 340, 500 + 1 + 4});
     row("X11 no click: at the pointer", X11, {}, none, full, Move, {640 - 170, 400 + 1 + 4});
@@ -295,8 +293,8 @@ void TestTray::panelPlacement_data() {
         Move, {1920 - 340 - 8, 32 + 8});
     row("XWayland click in a top bar: below it", XWayland, {}, {900, 12}, belowBar, Move,
         {900 - 170, 32});
-    row("KWin click: through the plasma shell", KWinWayland, {}, {1200, 1070}, full,
-        PlasmaSurface, {1200 - 170, 1070 - 404});
+    row("KWin click: through the plasma shell", KWinWayland, {}, {1200, 1070}, full, PlasmaSurface,
+        {1200 - 170, 1070 - 404});
     row("KWin no click: top-right corner", KWinWayland, {}, none, full, PlasmaSurface,
         {1920 - 340 - 8, 8});
     row("sway: the compositor places it", OtherWayland, {}, {1200, 1070}, full, Compositor, {});
@@ -310,9 +308,8 @@ void TestTray::panelPlacement() {
     QFETCH(QRect, available);
     QFETCH(PlacementMethod, method);
     QFETCH(QPoint, expected);
-    const Placement placement =
-        ::panelPlacement(session, icon, click.x() < 0 ? std::nullopt : std::optional(click),
-                         pointer);
+    const Placement placement = ::panelPlacement(
+        session, icon, click.x() < 0 ? std::nullopt : std::optional(click), pointer);
     QCOMPARE(placement.method, method);
     if (method != PlacementMethod::Compositor)
         QCOMPARE(panelPosition(placement.anchor, QSize(340, 400), available), expected);
@@ -381,8 +378,7 @@ void TestTray::statusNotifierItem() {
     QSignalSpy layoutUpdated(item.dbusMenu(), &DBusMenu::layoutUpdated);
     const auto layout = [&] {
         return qdbus_cast<DBusMenuLayout>(
-            call(u"/MenuBar"_s, u"com.canonical.dbusmenu"_s, u"GetLayout"_s,
-                 {0, -1, QStringList()})
+            call(u"/MenuBar"_s, u"com.canonical.dbusmenu"_s, u"GetLayout"_s, {0, -1, QStringList()})
                 .arguments()
                 .value(1)
                 .value<QDBusArgument>());

@@ -28,8 +28,7 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, DBusMenuLayout &i
     while (!argument.atEnd()) {
         QDBusVariant child;
         argument >> child;
-        item.children.append(
-            qdbus_cast<DBusMenuLayout>(child.variant().value<QDBusArgument>()));
+        item.children.append(qdbus_cast<DBusMenuLayout>(child.variant().value<QDBusArgument>()));
     }
     argument.endArray();
     argument.endStructure();

@@ -69,10 +69,10 @@ void stopHoldingBack() {
 // GNOME on Wayland places no window where a client asks; on its XWayland
 // the panel may go beside the icon.
 void choosePlatform() {
-    const QString platform = preferredPlatform(
-        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), !qEnvironmentVariableIsEmpty("DISPLAY"),
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
-        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    const QString platform = preferredPlatform(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                               !qEnvironmentVariableIsEmpty("DISPLAY"),
+                                               !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+                                               !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 }

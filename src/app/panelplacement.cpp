@@ -8,7 +8,7 @@ SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
         return plasmaShell ? SessionKind::KWinWayland : SessionKind::OtherWayland;
     if (platformName == QLatin1String("xcb"))
         return waylandDisplaySet || sessionType == QLatin1String("wayland") ? SessionKind::XWayland
-                                                                           : SessionKind::X11;
+                                                                            : SessionKind::X11;
     return SessionKind::Offscreen;
 }
 

@@ -49,5 +49,5 @@ bool pointerTrusted(SessionKind session);
 // GNOME on Wayland: the app runs on XWayland there, where it may place its
 // windows, when the user has not chosen a platform. Returns the platform to
 // use, or empty to leave Qt's choice.
-QString preferredPlatform(const QString &currentDesktop, bool displaySet,
-                          bool waylandDisplaySet, bool platformChosen);
+QString preferredPlatform(const QString &currentDesktop, bool displaySet, bool waylandDisplaySet,
+                          bool platformChosen);

@@ -44,7 +44,7 @@ const wl_registry_listener registryListener{global, globalRemove};
 } // namespace
 
 PlasmaShell *PlasmaShell::instance() {
-    static PlasmaShell *shell = [] () -> PlasmaShell * {
+    static PlasmaShell *shell = []() -> PlasmaShell * {
         if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
             return nullptr;
         auto *shell = new PlasmaShell;

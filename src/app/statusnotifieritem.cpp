@@ -105,7 +105,8 @@ public:
     SniToolTip toolTip() const { return {QString(), {}, ::title, m_item->toolTip()}; }
     bool itemIsMenu() const { return false; }
     QDBusObjectPath menu() const {
-        return QDBusObjectPath(m_item->isMenuExported() ? menuPath : QStringLiteral("/NO_DBUSMENU"));
+        return QDBusObjectPath(m_item->isMenuExported() ? menuPath
+                                                        : QStringLiteral("/NO_DBUSMENU"));
     }
 
 public Q_SLOTS:
@@ -177,10 +178,9 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    QDBusMessage call = QDBusMessage::createMethodCall(watcherService,
-                                                       QStringLiteral("/StatusNotifierWatcher"),
-                                                       watcherService,
-                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+        QStringLiteral("RegisterStatusNotifierItem"));
     call << m_serviceName;
     call.setAutoStartService(false);
     auto *pending =
@@ -190,8 +190,8 @@ void StatusNotifierItem::registerWithWatcher() {
                 pending->deleteLater();
                 const bool ok = !pending->isError();
                 if (!ok)
-                    qCDebug(lcTray) << "StatusNotifierWatcher refused the item:"
-                                    << pending->error().message();
+                    qCDebug(lcTray)
+                        << "StatusNotifierWatcher refused the item:" << pending->error().message();
                 setRegistered(ok);
             });
 }
@@ -209,32 +209,33 @@ void StatusNotifierItem::setIconName(const QString &name) {
     if (name == m_iconName)
         return;
     m_iconName = name;
-    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
-        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewIcon")));
+    tell(QStringLiteral("NewIcon"));
 }
 
 void StatusNotifierItem::setToolTip(const QString &text) {
     if (text == m_toolTip)
         return;
     m_toolTip = text;
-    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
-        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewToolTip")));
+    tell(QStringLiteral("NewToolTip"));
 }
 
 void StatusNotifierItem::setMenuExported(bool exported) {
     if (exported == m_menuExported)
         return;
     m_menuExported = exported;
-    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
-        itemPath, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewMenu")));
+    tell(QStringLiteral("NewMenu"));
+}
+
+void StatusNotifierItem::tell(const QString &change) {
+    QDBusConnection::sessionBus().send(
+        QDBusMessage::createSignal(itemPath, QStringLiteral("org.kde.StatusNotifierItem"), change));
 }
 
 SniPixmaps StatusNotifierItem::pixmaps() const {
     SniPixmaps result;
     const QIcon icon = symbolIcon(m_iconName);
     for (const int size : {16, 22, 24, 32, 48, 64}) {
-        const QImage image =
-            icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage image = icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
         QByteArray argb(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
         // ARGB32 is stored in host order; the protocol wants network order.
         auto *pixel = reinterpret_cast<quint32 *>(argb.data());

@@ -78,6 +78,8 @@ private:
     friend class StatusNotifierItemAdaptor;
     void registerWithWatcher();
     void setRegistered(bool registered);
+    // Hosts read the properties again on these signals only.
+    void tell(const QString &change);
 
     QMenu *m_menu;
     DBusMenu *m_dbusMenu;

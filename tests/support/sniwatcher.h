@@ -59,4 +59,3 @@ private:
     std::unique_ptr<QDBusConnection> m_bus;
     QStringList m_items;
 };
-
