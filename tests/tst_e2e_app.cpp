@@ -25,10 +25,12 @@ const QString tokenKey = u"device"_s;
 
 // Role and name of everything shown, in tree order, for each condition of
 // the panel: what a screen reader user finds there.
-const QStringList header{u"label\tvelmora."_s, u"label\tProjektzeit"_s};
+const QStringList title{u"label\tvelmora."_s, u"label\tProjektzeit"_s};
+const QStringList settings{u"push button\tEinstellungen"_s};
+const QStringList header = title + settings;
 const QStringList footer{u"push button\tAuf Updates prüfen …"_s, u"link\tWeb-App öffnen"_s,
                          u"push button\tAbmelden"_s, u"push button\tBeenden"_s};
-const QStringList signedInHeader = header + QStringList{u"push button\tDaten neu laden"_s};
+const QStringList signedInHeader = title + QStringList{u"push button\tDaten neu laden"_s} + settings;
 const QStringList startForm{u"text\tKunde suchen"_s,        u"label\tKunde"_s,
                             u"combo box\tKunde"_s,          u"label\tGrund"_s,
                             u"combo box\tGrund"_s,          u"text\tNotiz (optional)"_s,
@@ -71,7 +73,8 @@ const QStringList startFormFocus{u"text „Kunde suchen“"_s, u"combo box „Ku
                                  u"push button „Timer starten“"_s};
 const QStringList footerFocus{u"push button „Auf Updates prüfen …“"_s, u"link „Web-App öffnen“"_s,
                               u"push button „Abmelden“"_s, u"push button „Beenden“"_s,
-                              u"push button „Daten neu laden“"_s};
+                              u"push button „Daten neu laden“"_s,
+                              u"push button „Einstellungen“"_s};
 const QHash<QString, QStringList> tabOrder{
     {u"start form"_s, startFormFocus + footerFocus},
     {u"QR code"_s,
@@ -226,6 +229,13 @@ void TestE2eApp::panelOpensBesideTheIcon() {
 void TestE2eApp::memberWithTheKeyboard() {
     QString out;
     SHOWS(u"signed out"_s);
+    // The settings behind the header's button, as a screen reader hears them.
+    DO(u"tab-to"_s, u"push button"_s, u"Einstellungen"_s);
+    DO(u"key"_s, u"space"_s, u"Down"_s);
+    DO(u"focus-heard"_s, u"menu item"_s, u"Beim Anmelden starten"_s);
+    DO(u"key"_s, u"Down"_s);
+    DO(u"focus-heard"_s, u"menu item"_s, u"Erinnern nach"_s);
+    DO(u"key"_s, u"Escape"_s);
     DO(u"tab-to"_s, u"check box"_s, u"Mit Passwort anmelden"_s);
     DO(u"key"_s, u"space"_s);
     DO(u"find"_s, u"check box"_s, u"Mit Passwort anmelden"_s, u"checked"_s);

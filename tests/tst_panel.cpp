@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
+#include <QMenu>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -150,8 +152,23 @@ void PanelTest::signedOut() {
     QCOMPARE(server->text(), m_server->baseUrl());
     QCOMPARE(menu.focusWidget(), setup);
     QCOMPARE(disabledActions(menu), QStringList{u"connectButton"_s});
-    for (const char *name : {"reloadButton", "logoutButton", "adminSection", "messageLabel"})
+    for (const char *name :
+         {"reloadButton", "logoutButton", "adminSection", "messageLabel", "settingsButton"})
         QVERIFY2(!part(menu, name)->isVisible(), name);
+    // Settings given, their button opens them from the keyboard too.
+    QMenu settings;
+    settings.addAction(u"Beim Anmelden starten"_s);
+    menu.setSettingsMenu(&settings);
+    auto *settingsButton = part<QToolButton>(menu, "settingsButton");
+    QVERIFY(settingsButton->isVisible());
+    QTimer::singleShot(100, &settings, [&] {
+        QCOMPARE(QApplication::activePopupWidget(), &settings);
+        settings.close();
+    });
+    QTest::keyClick(settingsButton, Qt::Key_Space);
+    QTRY_VERIFY(!settings.isVisible());
+    menu.setSettingsMenu(nullptr);
+    QVERIFY(!settingsButton->isVisible());
     // A single blank is input too; the model says what is wrong with it.
     type(setup, u" "_s);
     QCOMPARE(model->setupInput(), u" "_s);

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QMenu>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -95,6 +96,8 @@ public:
     bool shoot(Model &model, const QString &name, const std::function<void(Menu &)> &prepare = {},
                const std::function<bool()> &ready = {}) {
         Menu menu(&model);
+        // As it opens from the tray, with its settings button.
+        menu.setSettingsMenu(&m_settings);
         menu.show();
         if (prepare)
             prepare(menu);
@@ -117,6 +120,7 @@ private:
     DevServer &m_server;
     QString m_directory;
     QTemporaryDir m_prefs;
+    QMenu m_settings;
 };
 
 } // namespace

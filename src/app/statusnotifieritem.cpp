@@ -104,10 +104,10 @@ public:
     SniPixmaps noPixmaps() const { return {}; }
     SniToolTip toolTip() const { return {QString(), {}, ::title, m_item->toolTip()}; }
     bool itemIsMenu() const { return false; }
-    QDBusObjectPath menu() const {
-        return QDBusObjectPath(m_item->isMenuExported() ? menuPath
-                                                        : QStringLiteral("/NO_DBUSMENU"));
-    }
+    // GNOME's host opens it on a single click; without it, that click would
+    // do nothing there (only a double click activates). The same settings
+    // are in the panel's header too.
+    QDBusObjectPath menu() const { return QDBusObjectPath(menuPath); }
 
 public Q_SLOTS:
     void Activate(int x, int y) { Q_EMIT m_item->activated(clickPoint(x, y)); }
@@ -133,7 +133,6 @@ private:
 
 StatusNotifierItem::StatusNotifierItem(QMenu *menu, QObject *parent)
     : QObject(parent)
-    , m_menu(menu)
     , m_dbusMenu(new DBusMenu(menu, this)) {
     static const bool registered = [] {
         qDBusRegisterMetaType<SniPixmap>();
@@ -217,13 +216,6 @@ void StatusNotifierItem::setToolTip(const QString &text) {
         return;
     m_toolTip = text;
     tell(QStringLiteral("NewToolTip"));
-}
-
-void StatusNotifierItem::setMenuExported(bool exported) {
-    if (exported == m_menuExported)
-        return;
-    m_menuExported = exported;
-    tell(QStringLiteral("NewMenu"));
 }
 
 void StatusNotifierItem::tell(const QString &change) {

@@ -58,11 +58,6 @@ public:
     const QString &iconName() const { return m_iconName; }
     void setToolTip(const QString &text);
     const QString &toolTip() const { return m_toolTip; }
-    // Without a menu a host activates the item on a single click; with one,
-    // some (GNOME's extension) open the menu instead.
-    void setMenuExported(bool exported);
-    bool isMenuExported() const { return m_menuExported; }
-
     DBusMenu *dbusMenu() const { return m_dbusMenu; }
     SniPixmaps pixmaps() const;
 
@@ -81,12 +76,10 @@ private:
     // Hosts read the properties again on these signals only.
     void tell(const QString &change);
 
-    QMenu *m_menu;
     DBusMenu *m_dbusMenu;
     QDBusServiceWatcher *m_watcher = nullptr;
     QString m_serviceName;
     QString m_iconName;
     QString m_toolTip;
-    bool m_menuExported = true;
     bool m_registered = false;
 };

@@ -141,8 +141,15 @@ Menu *VelmoraTimeApp::menu() {
         connect(m_menu, &Menu::quitRequested, this, [] { QCoreApplication::quit(); });
         connect(m_menu, &Menu::sizeHintChanged, m_panel.get(), &PanelWindow::fitToContent);
         m_panel->setContent(m_menu);
+        syncSettingsButton();
     }
     return m_menu;
+}
+
+void VelmoraTimeApp::syncSettingsButton() {
+    // The window has its menu bar; the popup carries the same menu in its header.
+    if (m_menu)
+        m_menu->setSettingsMenu(m_inTray ? m_windowMenu.get() : nullptr);
 }
 
 void VelmoraTimeApp::trayAvailabilityChanged(bool available) {
@@ -217,6 +224,7 @@ void VelmoraTimeApp::useTray() {
     // panel shows it again beside the icon.
     m_panel->hide();
     m_panel->setMode(PanelWindow::Mode::Popup);
+    syncSettingsButton();
     setReady();
 }
 
@@ -229,6 +237,7 @@ void VelmoraTimeApp::useWindow() {
         m_panel->hide();
         m_panel->setMode(PanelWindow::Mode::Window);
         menu();
+        syncSettingsButton();
         m_panel->present();
     }
     setReady();

@@ -112,6 +112,7 @@ private:
     void trayAvailabilityChanged(bool available);
     void useTray();
     void useWindow();
+    void syncSettingsButton();
     void setReady();
     void updateIcon();
     void syncStartAtLogin();

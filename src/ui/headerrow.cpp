@@ -41,6 +41,19 @@ HeaderRow::HeaderRow(Model *model, QWidget *parent)
     m_reload->setAutoRaise(true);
     row->addWidget(m_reload, 0, Qt::AlignVCenter);
 
+    m_settings = new QToolButton(this);
+    m_settings->setObjectName(QStringLiteral("settingsButton"));
+    m_settings->setToolTip(QStringLiteral("Einstellungen"));
+    m_settings->setAccessibleName(QStringLiteral("Einstellungen"));
+    m_settings->setIcon(ui::settingsIcon(palette()));
+    m_settings->setIconSize(QSize(16, 16));
+    m_settings->setAutoRaise(true);
+    m_settings->setPopupMode(QToolButton::InstantPopup);
+    // Drawn without the arrow: the symbol itself says a menu opens.
+    m_settings->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    m_settings->hide();
+    row->addWidget(m_settings, 0, Qt::AlignVCenter);
+
     // Never disabled: while another action runs, refresh simply does nothing.
     connect(m_reload, &QToolButton::clicked, model, &Model::runRefresh);
     connect(model, &Model::signedInChanged, this, &HeaderRow::sync);
@@ -55,6 +68,11 @@ HeaderRow::HeaderRow(Model *model, QWidget *parent)
             [this](const QVariant &degrees) { showTurned(degrees.toReal()); });
     connect(model, &Model::reloadingChanged, this, &HeaderRow::syncReloading);
     syncReloading();
+}
+
+void HeaderRow::setSettingsMenu(QMenu *menu) {
+    m_settings->setMenu(menu);
+    m_settings->setVisible(menu != nullptr);
 }
 
 void HeaderRow::syncReloading() {
@@ -92,6 +110,7 @@ void HeaderRow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::PaletteChange) {
         m_reloadIcon = ui::reloadIcon(palette());
         m_reload->setIcon(m_reloadIcon);
+        m_settings->setIcon(ui::settingsIcon(palette()));
     }
     QWidget::changeEvent(event);
 }

@@ -1,10 +1,12 @@
 #pragma once
-// The panel's top row: name, subtitle and, while signed in, the reload button.
+// The panel's top row: name, subtitle, while signed in the reload button, and
+// the settings button when there is a settings menu to show.
 
 #include <QIcon>
 #include <QWidget>
 
 class Model;
+class QMenu;
 class QToolButton;
 class QVariantAnimation;
 
@@ -12,6 +14,8 @@ class HeaderRow : public QWidget {
     Q_OBJECT
 public:
     explicit HeaderRow(Model *model, QWidget *parent = nullptr);
+    // The menu the settings button opens; none hides the button.
+    void setSettingsMenu(QMenu *menu);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -24,6 +28,7 @@ private:
 
     Model *m_model;
     QToolButton *m_reload;
+    QToolButton *m_settings;
     QIcon m_reloadIcon;
     QVariantAnimation *m_turn;
 };

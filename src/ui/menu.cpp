@@ -188,6 +188,10 @@ void Menu::syncMessage() {
     m_message->setMessage(m_model->message());
 }
 
+void Menu::setSettingsMenu(QMenu *menu) {
+    m_header->setSettingsMenu(menu);
+}
+
 QSize Menu::sizeHint() const {
     // Word-wrapped lines make the height depend on the width, which is fixed.
     const QLayout *stack = layout();

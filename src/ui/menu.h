@@ -13,6 +13,7 @@ class HeaderRow;
 class LoadingView;
 class MessageLine;
 class Model;
+class QMenu;
 class RunningEntryView;
 class SignedOutSection;
 class StartForm;
@@ -26,6 +27,9 @@ public:
     // 340 wide; as high as the shown sections need.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // Settings shown behind a button in the header (none: no button), for a
+    // panel without a menu bar of its own.
+    void setSettingsMenu(QMenu *menu);
 
 Q_SIGNALS:
     void checkForUpdatesRequested();

@@ -70,19 +70,11 @@ QColor messageColor() {
     return QColor(0xE6, 0x74, 0x00);
 }
 
-QIcon reloadIcon(const QPalette &palette) {
-    if (QIcon::hasThemeIcon(QStringLiteral("view-refresh")))
-        return QIcon::fromTheme(QStringLiteral("view-refresh"));
-    // A clockwise arrow in the text colour, so it reads on any background.
-    const QString color = palette.color(QPalette::ButtonText).name();
-    const QByteArray svg =
-        QStringLiteral(
-            "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
-            "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' stroke-width='1.7' "
-            "stroke-linecap='round'/><path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>")
-            .arg(color)
-            .toUtf8();
-    QSvgRenderer renderer(svg);
+namespace {
+// A symbol of ours in the text colour, so it reads on any background; %1 in
+// the drawing stands for that colour.
+QIcon drawnIcon(const QString &svgTemplate, const QPalette &palette) {
+    QSvgRenderer renderer(svgTemplate.arg(palette.color(QPalette::ButtonText).name()).toUtf8());
     QIcon icon;
     for (int size : {16, 24, 32, 48}) {
         QPixmap pixmap(size, size);
@@ -93,6 +85,29 @@ QIcon reloadIcon(const QPalette &palette) {
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+} // namespace
+
+QIcon reloadIcon(const QPalette &palette) {
+    if (QIcon::hasThemeIcon(QStringLiteral("view-refresh")))
+        return QIcon::fromTheme(QStringLiteral("view-refresh"));
+    return drawnIcon(
+        QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+                       "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' "
+                       "stroke-width='1.7' stroke-linecap='round'/>"
+                       "<path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>"),
+        palette);
+}
+
+QIcon settingsIcon(const QPalette &palette) {
+    if (QIcon::hasThemeIcon(QStringLiteral("open-menu-symbolic")))
+        return QIcon::fromTheme(QStringLiteral("open-menu-symbolic"));
+    // Three dots in a column: the common sign for "more settings here".
+    return drawnIcon(QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+                                    "<circle cx='8' cy='3' r='1.6' fill='%1'/>"
+                                    "<circle cx='8' cy='8' r='1.6' fill='%1'/>"
+                                    "<circle cx='8' cy='13' r='1.6' fill='%1'/></svg>"),
+                     palette);
 }
 
 void neverDefault(QPushButton *button) {

@@ -30,6 +30,8 @@ void makeSecondary(QLabel *label);
 QColor messageColor();
 // The reload symbol: the desktop theme's icon, or our own drawing of it.
 QIcon reloadIcon(const QPalette &palette);
+// The settings symbol, likewise.
+QIcon settingsIcon(const QPalette &palette);
 
 // A button drawn as plain text (raised only under the mouse), sized to its text.
 QToolButton *plainButton(const QString &objectName, const QString &text, QWidget *parent);

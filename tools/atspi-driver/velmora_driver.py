@@ -49,9 +49,11 @@ class Driver:
         self._app = None
         self._icons = {}
         self.announced = []
+        self.focus_heard = None
         Atspi.init()
         self._listener = Atspi.EventListener.new(self._on_event)
-        for event in ("object:property-change:accessible-name", "object:state-changed:showing"):
+        for event in ("object:property-change:accessible-name", "object:state-changed:showing",
+                      "object:state-changed:focused"):
             self._listener.register(event)
 
     # --- the tree -------------------------------------------------------
@@ -60,6 +62,12 @@ class Driver:
         # A shown or renamed alert is what a screen reader announces.
         try:
             source = event.source
+            # Menus are not in the app's tree; a screen reader follows the
+            # focus into them, and so do we.
+            if event.type.startswith("object:state-changed:focused"):
+                if event.detail1:
+                    self.focus_heard = describe(source)
+                return
             if source.get_role_name() != "alert":
                 return
             if event.type.startswith("object:state-changed") and not event.detail1:
@@ -321,6 +329,14 @@ class Driver:
             self.announced.remove(text)
         return text
 
+    def wait_focus_heard(self, role_name, name):
+        target = f"{role_name} „{name}“"
+        try:
+            return self.wait_until(f"der Fokus geht auf {target}",
+                                   lambda: self.focus_heard == target and target)
+        except DriverError as error:
+            raise DriverError(f"zuletzt gehört: {self.focus_heard}; {error}") from error
+
     def take_announcements(self):
         time.sleep(0.3)
         self.pump()
@@ -374,6 +390,7 @@ COMMANDS = {
     "tab-to": ("ROLLE NAME [vor|zurück]", lambda d, r, n, w="vor": d.tab_to(r, n, w)),
     "key": ("TASTE...", lambda d, *k: d.key(*k)),
     "focused": ("", lambda d: d.focus_name()),
+    "focus-heard": ("ROLLE NAME", lambda d, r, n: d.wait_focus_heard(r, n)),
     "focus-cycle": ("", lambda d: "\n".join("\t".join(pair) for pair in zip(*d.focus_cycle()))),
     "controls": ("", lambda d: "\n".join(f"{r}\t{n}" for r, n in d.controls())),
     "announcements": ("", lambda d: "\n".join(d.take_announcements())),
