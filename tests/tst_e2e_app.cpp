@@ -30,7 +30,8 @@ const QStringList settings{u"push button\tEinstellungen"_s};
 const QStringList header = title + settings;
 const QStringList footer{u"push button\tAuf Updates prüfen …"_s, u"link\tWeb-App öffnen"_s,
                          u"push button\tAbmelden"_s, u"push button\tBeenden"_s};
-const QStringList signedInHeader = title + QStringList{u"push button\tDaten neu laden"_s} + settings;
+const QStringList signedInHeader =
+    title + QStringList{u"push button\tDaten neu laden"_s} + settings;
 const QStringList startForm{u"text\tKunde suchen"_s,        u"label\tKunde"_s,
                             u"combo box\tKunde"_s,          u"label\tGrund"_s,
                             u"combo box\tGrund"_s,          u"text\tNotiz (optional)"_s,
@@ -71,8 +72,10 @@ const QHash<QString, QStringList> shownControls{
 const QStringList startFormFocus{u"text „Kunde suchen“"_s, u"combo box „Kunde“"_s,
                                  u"combo box „Grund“"_s, u"text „Notiz (optional)“"_s,
                                  u"push button „Timer starten“"_s};
-const QStringList footerFocus{u"push button „Auf Updates prüfen …“"_s, u"link „Web-App öffnen“"_s,
-                              u"push button „Abmelden“"_s, u"push button „Beenden“"_s,
+const QStringList footerFocus{u"push button „Auf Updates prüfen …“"_s,
+                              u"link „Web-App öffnen“"_s,
+                              u"push button „Abmelden“"_s,
+                              u"push button „Beenden“"_s,
                               u"push button „Daten neu laden“"_s,
                               u"push button „Einstellungen“"_s};
 const QHash<QString, QStringList> tabOrder{

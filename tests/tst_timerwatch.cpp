@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
 
@@ -141,16 +142,43 @@ private Q_SLOTS:
         QCOMPARE(second[u"summary"].toString(), u"Der Timer läuft seit 10 Stunden"_qs);
         QCOMPARE(second[u"replaces"].toInt(), first[u"id"].toInt());
 
-        reminder.setLimitHours(0);
-        now = started.addSecs(20 * 3600);
-        reminder.reschedule();
-        QVERIFY(!reminder.nextDue().isValid());
-        QVERIFY(nextNotification(500).isEmpty());
-
+        // The notification belongs to its entry: when that entry ends
+        // elsewhere and another starts, it goes, and its "Timer stoppen", if
+        // a daemon still offers it, stops nothing and opens the panel.
+        const QString member = fixture.server().memberId();
+        const QString stale = model->state()->running->id;
+        fixture.server().stopEntryFor(member);
+        fixture.server().startEntryFor(member, u"c1"_qs, 2, u"B"_qs,
+                                       double(now.addSecs(-3600).toMSecsSinceEpoch()));
+        model->runRefresh();
+        QTRY_VERIFY(model->state() && model->state()->running &&
+                    model->state()->running->id != stale);
+        QCOMPARE(nextNotification()[u"closed"].toInt(), second[u"id"].toInt());
+        QSignalSpy opened(&reminder, &Reminder::openRequested);
         fixture.server().clearRequests();
         m_notifications.write("invoke " + QByteArray::number(second[u"id"].toInt()) + " stop\n");
+        QVERIFY(opened.wait(5000));
+        QVERIFY(fixture.server().requestsTo(u"/api/time/stop"_qs).isEmpty());
+        QVERIFY(fixture.server().hasRunningEntry(member));
+
+        // B's own reminder, from a new notification, stops B.
+        now = now.addSecs(7 * 3600 + 1);
+        reminder.reschedule();
+        const QJsonObject third = nextNotification();
+        QCOMPARE(third[u"replaces"].toInt(), 0);
+        QCOMPARE(third[u"icon"].toString(), u"velmora-time"_qs);
+        m_notifications.write("invoke " + QByteArray::number(third[u"id"].toInt()) + " stop\n");
         QTRY_VERIFY_WITH_TIMEOUT(model->state() && !model->state()->running, 10000);
         QCOMPARE(fixture.server().requestsTo(u"/api/time/stop"_qs).size(), 1);
+        QCOMPARE(nextNotification()[u"closed"].toInt(), third[u"id"].toInt());
+
+        fixture.server().startEntryFor(member, u"c1"_qs, 2, QString(),
+                                       double(now.addSecs(-20 * 3600).toMSecsSinceEpoch()));
+        reminder.setLimitHours(0);
+        model->runRefresh();
+        QTRY_VERIFY(model->state() && model->state()->running);
+        QVERIFY(!reminder.nextDue().isValid());
+        QVERIFY(nextNotification(500).isEmpty());
     }
 };
 

@@ -9,10 +9,10 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QMenu>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>

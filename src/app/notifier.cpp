@@ -7,6 +7,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QSystemTrayIcon>
+#include <utility>
 
 namespace {
 
@@ -61,7 +62,8 @@ void Notifier::notify(const QString &summary, const QString &body, bool stopActi
     if (stopAction && m_actions)
         actions << QStringLiteral("stop") << QStringLiteral("Timer stoppen");
     QDBusMessage message = call(QStringLiteral("Notify"));
-    message << QStringLiteral("velmora Zeit") << m_shownId << QStringLiteral("de.velmora.zeit")
+    message << QStringLiteral("velmora Zeit") << (m_shown ? m_shownId : 0u)
+            << QStringLiteral("velmora-time") // the icon the package installs
             << summary << body << actions
             << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("de.velmora.zeit")},
                            {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}}
@@ -78,7 +80,16 @@ void Notifier::notify(const QString &summary, const QString &body, bool stopActi
             return;
         }
         m_shownId = reply.value();
+        m_shown = true;
     });
+}
+
+void Notifier::close() {
+    if (!std::exchange(m_shown, false))
+        return;
+    QDBusMessage message = call(QStringLiteral("CloseNotification"));
+    message << m_shownId;
+    QDBusConnection::sessionBus().send(message);
 }
 
 void Notifier::showFallback(const QString &summary, const QString &body) {
@@ -87,7 +98,8 @@ void Notifier::showFallback(const QString &summary, const QString &body) {
 }
 
 void Notifier::onActionInvoked(uint id, const QString &key) {
-    // Other programs' notifications come by on the same signal.
+    // Other programs' notifications come by on the same signal. Our last
+    // one still counts after we closed it: a daemon's history may offer it.
     if (id == 0 || id != m_shownId)
         return;
     if (key == QLatin1String("stop"))

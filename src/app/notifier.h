@@ -20,6 +20,8 @@ public:
     // Replaces the previous notification of ours, if it is still shown.
     // `stopAction`: offer "Timer stoppen" where the service shows actions.
     void show(const QString &summary, const QString &body, bool stopAction);
+    // Takes our notification off the screen, if one is shown.
+    void close();
 
 Q_SIGNALS:
     void stopRequested();
@@ -33,7 +35,8 @@ private:
     void showFallback(const QString &summary, const QString &body);
 
     QPointer<QSystemTrayIcon> m_tray;
-    uint m_shownId = 0;
+    uint m_shownId = 0;   // our last notification
+    bool m_shown = false; // and it is still on screen
     bool m_askedCapabilities = false;
     bool m_actions = false;
 };

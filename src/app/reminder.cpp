@@ -26,7 +26,7 @@ Reminder::Reminder(Model *model, Notifier *notifier, Clock clock, QObject *paren
     connect(model, &Model::stateChanged, this, &Reminder::reschedule);
     connect(model, &Model::signedInChanged, this, &Reminder::reschedule);
     connect(this, &Reminder::due, this, &Reminder::remind);
-    connect(notifier, &Notifier::stopRequested, model, &Model::runStop);
+    connect(notifier, &Notifier::stopRequested, this, &Reminder::stopNotified);
     reschedule();
 }
 
@@ -42,6 +42,11 @@ void Reminder::reschedule() {
     // A start time beyond any date (or NaN) cannot be reminded of.
     const bool runs = m_model->signedIn() && state && state->running &&
                       std::abs(state->running->startedAt) <= 8.64e15;
+    const QString runningId = runs ? state->running->id : QString();
+    if (!m_notifiedId.isEmpty() && m_notifiedId != runningId) {
+        m_notifier->close();
+        m_notifiedId.clear();
+    }
     if (!runs || m_limitHours <= 0) {
         m_entryId.clear();
         m_lastReminded = {};
@@ -72,5 +77,14 @@ void Reminder::remind(const Entry &entry, qint64 elapsedSeconds) {
     const QString summary = hours == 1
                                 ? QStringLiteral("Der Timer läuft seit einer Stunde")
                                 : QStringLiteral("Der Timer läuft seit %1 Stunden").arg(hours);
+    m_notifiedId = entry.id;
     m_notifier->show(summary, runningSummary(entry), true);
+}
+
+void Reminder::stopNotified() {
+    const auto &state = m_model->state();
+    if (m_model->signedIn() && state && state->running && state->running->id == m_notifiedId)
+        m_model->runStop();
+    else
+        Q_EMIT openRequested();
 }

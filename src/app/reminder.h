@@ -1,7 +1,9 @@
 #pragma once
 // Reminds of a timer that has run long: a desktop notification once when the
 // running entry passes the limit, then again every two hours, never more
-// often. Its "Timer stoppen" runs the model's `stop` like the panel's button.
+// often. Its "Timer stoppen" stops the entry it was shown for, and nothing
+// else: once that entry ends (here, on the command line or elsewhere) the
+// notification goes, and a click on a stale one opens the panel instead.
 // One timer for the next reminder, no polling.
 
 #include "client/records.h"
@@ -37,9 +39,12 @@ public Q_SLOTS:
 Q_SIGNALS:
     // The running entry has run `elapsedSeconds`; shown as a notification.
     void due(const Entry &entry, qint64 elapsedSeconds);
+    // "Timer stoppen" came for an entry that no longer runs.
+    void openRequested();
 
 private:
     void remind(const Entry &entry, qint64 elapsedSeconds);
+    void stopNotified();
 
     Model *m_model;
     Notifier *m_notifier;
@@ -49,4 +54,5 @@ private:
     QString m_entryId;        // the entry the reminders below are about
     QDateTime m_lastReminded; // invalid: not yet reminded of it
     QDateTime m_nextDue;
+    QString m_notifiedId; // the entry the shown notification is about
 };

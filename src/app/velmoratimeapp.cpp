@@ -330,6 +330,7 @@ void VelmoraTimeApp::setupReminder() {
     m_notifier = std::make_unique<Notifier>();
     connect(m_notifier.get(), &Notifier::openRequested, this, &VelmoraTimeApp::showPanel);
     m_reminder = std::make_unique<Reminder>(m_model.get(), m_notifier.get());
+    connect(m_reminder.get(), &Reminder::openRequested, this, &VelmoraTimeApp::showPanel);
     const Preferences preferences(m_options.preferencesPath);
     m_reminder->setLimitHours(preferences.reminderHours());
 

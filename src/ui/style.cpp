@@ -91,12 +91,11 @@ QIcon drawnIcon(const QString &svgTemplate, const QPalette &palette) {
 QIcon reloadIcon(const QPalette &palette) {
     if (QIcon::hasThemeIcon(QStringLiteral("view-refresh")))
         return QIcon::fromTheme(QStringLiteral("view-refresh"));
-    return drawnIcon(
-        QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
-                       "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' "
-                       "stroke-width='1.7' stroke-linecap='round'/>"
-                       "<path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>"),
-        palette);
+    return drawnIcon(QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+                                    "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' "
+                                    "stroke-width='1.7' stroke-linecap='round'/>"
+                                    "<path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>"),
+                     palette);
 }
 
 QIcon settingsIcon(const QPalette &palette) {

@@ -32,13 +32,14 @@ class Service(dbus.service.Object):
     def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
         self.last += 1
         print(json.dumps({"id": self.last, "replaces": int(replaces), "app": str(app),
+                          "icon": str(icon), "hints": sorted(str(k) for k in hints),
                           "summary": str(summary), "body": str(body),
                           "actions": [str(a) for a in actions]}), flush=True)
         return self.last
 
     @dbus.service.method(IFACE, in_signature="u")
     def CloseNotification(self, nid):
-        pass
+        print(json.dumps({"closed": int(nid)}), flush=True)
 
     @dbus.service.signal(IFACE, signature="us")
     def ActionInvoked(self, nid, key):
