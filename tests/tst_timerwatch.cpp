@@ -82,7 +82,7 @@ private Q_SLOTS:
             R"("reason":"Support","startedAt":"2026-12-06T08:14:00.000Z"})");
         row("idle", true, "null", u"Kein Timer läuft"_qs, 1, u"Kein Timer läuft\n"_qs,
             R"({"running":null})");
-        row("loading", true, "", u"Kein Timer läuft"_qs, 3,
+        row("loading", true, "", u"Wird geladen …"_qs, 3,
             u"velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"_qs);
         row("signed out", false, entry, u"Nicht angemeldet"_qs, 3,
             u"velmora Zeit ist nicht angemeldet.\n"_qs);
@@ -101,6 +101,8 @@ private Q_SLOTS:
             QDateTime::fromMSecsSinceEpoch(startedMs + 3725'400, QTimeZone::utc());
 
         QCOMPARE(trayToolTip(signedIn, state), toolTip);
+        if (signedIn) // trouble, such as no network, on a line of its own
+            QCOMPARE(trayToolTip(signedIn, state, u"Kein Netz"_qs), toolTip + u"\nKein Netz"_qs);
         const CommandAnswer plain = timerStatus(signedIn, state, now, false);
         QCOMPARE(plain.exitCode, exitCode);
         QCOMPARE(QString::fromUtf8(plain.text), line);

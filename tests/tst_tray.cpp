@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -60,8 +61,13 @@ bool writeFile(const QString &path, const QByteArray &content) {
 class TestTray : public QObject {
     Q_OBJECT
 
+    QProcess m_system;
+
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void iconFollowsTheTimer();
+    void rightThroughTheDay();
     void withoutTrayThePanelIsAWindow();
     void startAtLogin();
     void autostartCommand_data();
@@ -70,6 +76,63 @@ private Q_SLOTS:
     void panelPlacement();
     void statusNotifierItem();
 };
+
+void TestTray::initTestCase() {
+    // A system bus of our own, with logind and NetworkManager on it.
+    m_system.start(u"dbus-run-session"_s,
+                   {u"--"_s, u"/usr/bin/python3"_s,
+                    QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/fake-system.py")});
+    QVERIFY(m_system.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(m_system.canReadLine(), 20000);
+    const QByteArray ready = m_system.readLine().trimmed();
+    QVERIFY2(ready.startsWith("ready "), ready.constData());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", ready.mid(6));
+}
+
+void TestTray::cleanupTestCase() {
+    m_system.closeWriteChannel();
+    QVERIFY(m_system.waitForFinished(10000));
+}
+
+// Signed in from the keyring, the state comes at once, not with the first
+// tick; the network's loss is said once and costs no requests, its return
+// and a wake from sleep each reload at once.
+void TestTray::rightThroughTheDay() {
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    DevServer &server = fixture.server();
+    const QString member = server.memberId();
+    VelmoraTimeApp app(
+        fixture.newModel(std::make_shared<MemoryTokenStore>(server.issueToken(member))),
+        quietOptions(0ms));
+    Model *model = app.model();
+    QCOMPARE(app.toolTip(), u"Wird geladen …"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(model->state(), 2000);
+    QVERIFY(model->state()->running);
+    QCOMPARE(app.iconName(), u"record.circle.fill"_s);
+
+    server.clearRequests();
+    m_system.write("network 20\n");
+    QTRY_VERIFY(model->offline());
+    QCOMPARE(model->message(), offlineText());
+    QVERIFY(app.toolTip().endsWith(u'\n' + offlineText()));
+    model->runAutomaticRefresh();
+    QTest::qWait(300);
+    QVERIFY(server.requestsTo(u"/api/state"_s).isEmpty());
+
+    server.stopEntryFor(member);
+    m_system.write("network 70\n");
+    QTRY_VERIFY(model->state() && !model->state()->running);
+    QCOMPARE(server.requestsTo(u"/api/state"_s).size(), 1);
+    QCOMPARE(model->message(), QString());
+    QCOMPARE(app.toolTip(), u"Kein Timer läuft"_s);
+
+    const Rate rate = model->state()->rates.value(0);
+    server.startEntryFor(member, rate.clientId, rate.reasonId, QString(),
+                         QDateTime::currentMSecsSinceEpoch() - 60'000.0);
+    m_system.write("resume\n");
+    QTRY_VERIFY(model->state() && model->state()->running);
+}
 
 void TestTray::iconFollowsTheTimer() {
     ModelFixture fixture;

@@ -25,12 +25,13 @@ CommandAnswer unavailable(bool signedIn) {
 
 } // namespace
 
-QString trayToolTip(bool signedIn, const std::optional<State> &state) {
+QString trayToolTip(bool signedIn, const std::optional<State> &state, const QString &trouble) {
     if (!signedIn)
         return QStringLiteral("Nicht angemeldet");
-    if (!state || !state->running)
-        return QStringLiteral("Kein Timer läuft");
-    return runningSummary(*state->running);
+    const QString now = !state            ? QStringLiteral("Wird geladen …")
+                        : !state->running ? QStringLiteral("Kein Timer läuft")
+                                          : runningSummary(*state->running);
+    return trouble.isEmpty() ? now : now + u'\n' + trouble;
 }
 
 QString runningSummary(const Entry &entry) {

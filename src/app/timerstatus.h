@@ -10,8 +10,10 @@
 #include <optional>
 
 // "Läuft seit 09:14 · Bäckerei Süß · Support" (local time of day), "Kein
-// Timer läuft", or "Nicht angemeldet". Changes only when the state does.
-QString trayToolTip(bool signedIn, const std::optional<State> &state);
+// Timer läuft", "Wird geladen …" before the first state, or "Nicht
+// angemeldet"; `trouble` (no network) follows on a line of its own. Changes
+// only when these do.
+QString trayToolTip(bool signedIn, const std::optional<State> &state, const QString &trouble = {});
 // The first of these for a running entry.
 QString runningSummary(const Entry &entry);
 

@@ -5,6 +5,7 @@
 #include "app/panelwindow.h"
 #include "app/reminder.h"
 #include "app/statusnotifieritem.h"
+#include "app/systemwatch.h"
 #include "app/timerstatus.h"
 #include "app/traywatch.h"
 #if VELMORA_UPDATER
@@ -96,9 +97,21 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     m_iconName = trayIconName(m_model->state());
     m_panel->setWindowIcon(symbolIcon(m_iconName));
     connect(m_model.get(), &Model::stateChanged, this, &VelmoraTimeApp::updateIcon);
-    m_toolTip = trayToolTip(m_model->signedIn(), m_model->state());
-    connect(m_model.get(), &Model::stateChanged, this, &VelmoraTimeApp::updateToolTip);
-    connect(m_model.get(), &Model::signedInChanged, this, &VelmoraTimeApp::updateToolTip);
+    m_toolTip = toolTipNow();
+    for (const auto changed :
+         {&Model::stateChanged, &Model::signedInChanged, &Model::offlineChanged})
+        connect(m_model.get(), changed, this, &VelmoraTimeApp::updateToolTip);
+
+    // The true state from the first second, not from the first tick.
+    if (m_model->signedIn())
+        QMetaObject::invokeMethod(m_model.get(), &Model::runAutomaticRefresh, Qt::QueuedConnection);
+    // After sleep at once; after the network went, once it is back.
+    m_systemWatch = new SystemWatch(this);
+    connect(m_systemWatch, &SystemWatch::resumed, m_model.get(), &Model::runAutomaticRefresh);
+    connect(m_systemWatch, &SystemWatch::resumed, m_reminder.get(), &Reminder::reschedule);
+    connect(m_systemWatch, &SystemWatch::onlineChanged, m_model.get(),
+            [model = m_model.get()](bool online) { model->setOffline(!online); });
+    m_model->setOffline(!m_systemWatch->online());
 
     // Keeps the tray symbol true to timers started or stopped elsewhere.
     m_refresh.setInterval(refreshInterval);
@@ -354,9 +367,14 @@ void VelmoraTimeApp::setupReminder() {
     }
 }
 
+QString VelmoraTimeApp::toolTipNow() const {
+    return trayToolTip(m_model->signedIn(), m_model->state(),
+                       m_model->offline() ? offlineText() : QString());
+}
+
 void VelmoraTimeApp::updateToolTip() {
     // Only on a change: some tray hosts grow with every update they get.
-    const QString text = trayToolTip(m_model->signedIn(), m_model->state());
+    const QString text = toolTipNow();
     if (text == m_toolTip)
         return;
     m_toolTip = text;

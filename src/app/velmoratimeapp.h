@@ -25,6 +25,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class StatusNotifierItem;
+class SystemWatch;
 class TrayWatch;
 class Updater;
 
@@ -90,6 +91,8 @@ public:
     // Whether the wait for a tray is over, and whether the panel now lives
     // beside a tray icon (else in a plain window).
     bool isReady() const { return m_ready; }
+    // What the tray icon's tooltip says now.
+    const QString &toolTip() const { return m_toolTip; }
     bool hasTray() const { return m_ready && m_inTray; }
     // The symbol shown now (tray icon, or the window's icon without a tray).
     const QString &iconName() const { return m_iconName; }
@@ -119,6 +122,7 @@ private:
     void setStartAtLogin(bool enabled);
     void setupReminder();
     void updateToolTip();
+    QString toolTipNow() const;
     void makeTrayMenu();
     void showTrayMenu(std::optional<QPoint> click);
 
@@ -139,6 +143,7 @@ private:
     // Where the last click on a StatusNotifier icon was, if the host said.
     std::optional<QPoint> m_click;
     TrayWatch *m_trayWatch;
+    SystemWatch *m_systemWatch;
     std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<Reminder> m_reminder;
     // Runs while we wait for a tray: at start-up, or after it went away.

@@ -26,6 +26,10 @@ QCoro::Task<std::pair<bool, QString>> probeToken(TokenStore *store) {
 
 } // namespace
 
+QString offlineText() {
+    return QStringLiteral("Keine Verbindung – neuer Versuch, sobald das Netz zurück ist");
+}
+
 Model::Model(QObject *parent)
     : Model(std::make_shared<Keychain>(), Preferences(), parent) {}
 
@@ -91,6 +95,21 @@ void Model::setSignedIn(bool v) {
         qCInfo(lcModel) << (v ? "signed in" : "signed out");
     assign(this, m_signedIn, v, &Model::signedInChanged);
 }
+void Model::setOffline(bool v) {
+    if (v == m_offline)
+        return;
+    m_offline = v;
+    qCInfo(lcModel) << (v ? "network gone" : "network back");
+    Q_EMIT offlineChanged();
+    if (v) {
+        setMessage(offlineText());
+    } else {
+        if (m_message == offlineText())
+            setMessage(QString());
+        runAutomaticRefresh();
+    }
+}
+
 void Model::setMessage(const QString &v) {
     if (!v.isEmpty() && v != m_message)
         qCInfo(lcModel).noquote() << "message:" << v;
@@ -124,7 +143,7 @@ void Model::runRefresh() {
     refresh();
 }
 void Model::runAutomaticRefresh() {
-    if (m_reloadsInFlight == 0)
+    if (m_reloadsInFlight == 0 && !m_offline)
         reload(false);
 }
 void Model::runLogin() {

@@ -21,6 +21,9 @@
 #include <memory>
 #include <optional>
 
+// The message while the system reports no network.
+QString offlineText();
+
 class Model : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString serverURL READ serverURL WRITE setServerURL NOTIFY serverURLChanged)
@@ -46,6 +49,8 @@ class Model : public QObject {
     Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
     // A reload the user asked for is waiting for the server's answer.
     Q_PROPERTY(bool reloading READ reloading NOTIFY reloadingChanged)
+    // The system says there is no network: no periodic reloads until it is back.
+    Q_PROPERTY(bool offline READ offline WRITE setOffline NOTIFY offlineChanged)
 
 public:
     // The panel's content: exactly one of these is shown.
@@ -78,6 +83,7 @@ public:
     // Signed in with a loaded state whose user is an administrator.
     bool isAdmin() const;
     bool reloading() const { return m_reloading; }
+    bool offline() const { return m_offline; }
 
     void setServerURL(const QString &value);
     void setEmail(const QString &value);
@@ -87,6 +93,8 @@ public:
     void setClientSearch(const QString &value);
     void setSelectedReason(qint64 value);
     void setNote(const QString &value);
+    // Going offline says so once in the message line; coming back reloads once.
+    void setOffline(bool value);
 
     // The base address from `serverURL`, computed on every read.
     std::optional<QUrl> endpoint() const;
@@ -163,6 +171,7 @@ Q_SIGNALS:
     void canStartChanged();
     void isAdminChanged();
     void reloadingChanged();
+    void offlineChanged();
 
 private:
     void setSetupLink(const QString &value);
@@ -204,6 +213,7 @@ private:
     bool m_shownCanStart = false;
     bool m_shownIsAdmin = false;
     bool m_reloading = false;
+    bool m_offline = false;
 
     // reasonId -> cents of the first rate, for one client: the panel asks for
     // the selected client's rates on every keystroke, and a new state should

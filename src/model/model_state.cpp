@@ -50,7 +50,8 @@ QCoro::Task<> Model::reload(bool asked) {
         co_return;
     }
     if (!body) {
-        setMessage(failure);
+        // Without a network every failure has that one cause.
+        setMessage(m_offline ? offlineText() : failure);
         co_return;
     }
     try {
