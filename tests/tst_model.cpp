@@ -104,6 +104,23 @@ void ModelTest::startsFromWhatIsStored() {
     Model lockedOut(locked, Preferences(path));
     QVERIFY(!lockedOut.signedIn());
     QCOMPARE(lockedOut.message(), u"gesperrt"_s);
+
+    // A locked keyring may hold a token: no sign-in form, and a second token
+    // is never made. Only a reload the user asks for brings up its prompt.
+    auto sealed = std::make_shared<MemoryTokenStore>(server().issueToken(server().memberId()));
+    sealed->setFailure(
+        KeychainError(KeychainError::Kind::Locked, keychainErrorText(KeychainError::Kind::Locked)));
+    Model waiting(sealed, Preferences(path));
+    waiting.setServerURL(server().baseUrl());
+    QVERIFY(waiting.signedIn() && waiting.keyringLocked());
+    QCOMPARE(waiting.variant(), Model::Variant::Loading);
+    QCOMPARE(waiting.message(), u"Schlüsselbund gesperrt – bitte entsperren"_s);
+    waiting.runAutomaticRefresh();
+    QTest::qWait(100);
+    QVERIFY(sealed->unlocks() == 0 && waiting.keyringLocked() && server().requests().isEmpty());
+    QVERIFY(finishes(waiting.refresh()));
+    QCOMPARE(sealed->unlocks(), 1);
+    QVERIFY(!waiting.keyringLocked() && waiting.state() && waiting.message().isEmpty());
 }
 
 // The user's own store keeps the address exactly; a failed write is reported.

@@ -1,5 +1,7 @@
 #include "app/velmoratimeapp.h"
 
+#include "client/keychain.h"
+
 #include "app/loginitem.h"
 #include "app/notifier.h"
 #include "app/panelwindow.h"
@@ -12,6 +14,7 @@
 #include "app/updater.h"
 #endif
 #include "client/failure.h"
+#include "client/keychain.h"
 #include "client/logging.h"
 #include "client/preferences.h"
 #include "model/model.h"
@@ -98,8 +101,8 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     m_panel->setWindowIcon(symbolIcon(m_iconName));
     connect(m_model.get(), &Model::stateChanged, this, &VelmoraTimeApp::updateIcon);
     m_toolTip = toolTipNow();
-    for (const auto changed :
-         {&Model::stateChanged, &Model::signedInChanged, &Model::offlineChanged})
+    for (const auto changed : {&Model::stateChanged, &Model::signedInChanged,
+                               &Model::offlineChanged, &Model::keyringLockedChanged})
         connect(m_model.get(), changed, this, &VelmoraTimeApp::updateToolTip);
 
     // The true state from the first second, not from the first tick.
@@ -368,8 +371,11 @@ void VelmoraTimeApp::setupReminder() {
 }
 
 QString VelmoraTimeApp::toolTipNow() const {
-    return trayToolTip(m_model->signedIn(), m_model->state(),
-                       m_model->offline() ? offlineText() : QString());
+    const QString trouble = m_model->keyringLocked()
+                                ? keychainErrorText(KeychainError::Kind::Locked)
+                            : m_model->offline() ? offlineText()
+                                                 : QString();
+    return trayToolTip(m_model->signedIn(), m_model->state(), trouble);
 }
 
 void VelmoraTimeApp::updateToolTip() {

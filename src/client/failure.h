@@ -52,7 +52,8 @@ public:
         NoSessionBus,        // no D-Bus session to reach a keyring through
         NoService,           // a session, but no Secret Service on it
         NoDefaultCollection, // a Secret Service without a keyring to store in
-        AccessDenied,        // locked, or the user refused to unlock it
+        Locked,              // locked: what it holds cannot be read until unlocked
+        AccessDenied,        // the user or the service refused access
         Other
     };
     KeychainError(Kind kind, QString description);

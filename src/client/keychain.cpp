@@ -32,8 +32,9 @@ std::unique_ptr<JobType, DeleteLater> makeJob(const char *key = Keychain::key) {
     return job;
 }
 
-// What the user reads for each kind of trouble, with what they can do.
-QString textFor(KeychainError::Kind kind) {
+} // namespace
+
+QString keychainErrorText(KeychainError::Kind kind) {
     using Kind = KeychainError::Kind;
     switch (kind) {
     case Kind::LibraryMissing:
@@ -56,10 +57,12 @@ QString textFor(KeychainError::Kind kind) {
                               "Schlüsselbundverwaltung (etwa „Passwörter und Verschlüsselung“) "
                               "einen Schlüsselbund anlegen und als Standard festlegen, dann erneut "
                               "versuchen.");
+    case Kind::Locked:
+        return QStringLiteral("Schlüsselbund gesperrt – bitte entsperren");
     case Kind::AccessDenied:
-        return QStringLiteral("Der Schlüsselbund ist gesperrt oder hat den Zugriff verweigert. "
-                              "Bitte ihn entsperren (bei der Abfrage oder in der "
-                              "Schlüsselbundverwaltung) und erneut versuchen.");
+        return QStringLiteral("Der Schlüsselbund hat den Zugriff verweigert. Bitte ihn entsperren "
+                              "(bei der Abfrage oder in der Schlüsselbundverwaltung) und erneut "
+                              "versuchen.");
     case Kind::Other:
         break;
     }
@@ -68,8 +71,10 @@ QString textFor(KeychainError::Kind kind) {
                           "anmelden.");
 }
 
+namespace {
+
 KeychainError failure(KeychainError::Kind kind) {
-    return KeychainError(kind, textFor(kind));
+    return KeychainError(kind, keychainErrorText(kind));
 }
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
@@ -99,18 +104,50 @@ QCoro::Task<QDBusMessage> callSecretService(QString path, QString interface, QSt
     co_return watcher.reply();
 }
 
+// The default collection's path, or the error the Secret Service gave.
+QCoro::Task<QDBusMessage> defaultCollection() {
+    // Braced lists stay out of co_await expressions; GCC 12 rejects them there.
+    const QVariantList aliasName{QString::fromLatin1("default")};
+    co_return co_await callSecretService(QString::fromLatin1("/org/freedesktop/secrets"),
+                                         QString::fromLatin1("org.freedesktop.Secret.Service"),
+                                         QString::fromLatin1("ReadAlias"), aliasName);
+}
+
+QString collectionPath(const QDBusMessage &alias) {
+    if (alias.type() != QDBusMessage::ReplyMessage)
+        return {};
+    const QString path = qdbus_cast<QDBusObjectPath>(alias.arguments().value(0)).path();
+    return path == QLatin1String("/") ? QString() : path;
+}
+
+QCoro::Task<bool> isLocked(QString collection) {
+    const QVariantList property{QString::fromLatin1("org.freedesktop.Secret.Collection"),
+                                QString::fromLatin1("Locked")};
+    const QDBusMessage locked = co_await callSecretService(
+        collection, QString::fromLatin1("org.freedesktop.DBus.Properties"),
+        QString::fromLatin1("Get"), property);
+    co_return locked.type() ==
+        QDBusMessage::ReplyMessage &&qdbus_cast<QDBusVariant>(locked.arguments().value(0))
+            .variant()
+            .toBool();
+}
+
+// Whether the default keyring is there and locked: then "not found" may
+// only mean "not readable now".
+QCoro::Task<bool> defaultCollectionLocked() {
+    if (!libsecretLoadable() || !QDBusConnection::sessionBus().isConnected())
+        co_return false;
+    const QString collection = collectionPath(co_await defaultCollection());
+    co_return !collection.isEmpty() && co_await isLocked(collection);
+}
+
 QCoro::Task<KeychainError::Kind> diagnose() {
     using Kind = KeychainError::Kind;
     if (!libsecretLoadable())
         co_return Kind::LibraryMissing;
     if (!QDBusConnection::sessionBus().isConnected())
         co_return Kind::NoSessionBus;
-    // Braced lists stay out of co_await expressions; GCC 12 rejects them there.
-    const QVariantList aliasName{QString::fromLatin1("default")};
-    const QDBusMessage alias =
-        co_await callSecretService(QString::fromLatin1("/org/freedesktop/secrets"),
-                                   QString::fromLatin1("org.freedesktop.Secret.Service"),
-                                   QString::fromLatin1("ReadAlias"), aliasName);
+    const QDBusMessage alias = co_await defaultCollection();
     if (alias.type() == QDBusMessage::ErrorMessage) {
         qCDebug(lcKeyring) << "Secret Service:" << alias.errorName() << alias.errorMessage();
         const QString name = alias.errorName();
@@ -120,24 +157,63 @@ QCoro::Task<KeychainError::Kind> diagnose() {
             co_return Kind::NoService;
         co_return Kind::Other;
     }
-    const QDBusObjectPath collection = qdbus_cast<QDBusObjectPath>(alias.arguments().value(0));
-    if (collection.path().isEmpty() || collection.path() == QLatin1String("/"))
+    const QString collection = collectionPath(alias);
+    if (collection.isEmpty())
         co_return Kind::NoDefaultCollection;
     // A dismissed unlock prompt may end in a plain error; the collection
     // still says it is locked.
-    const QVariantList property{QString::fromLatin1("org.freedesktop.Secret.Collection"),
-                                QString::fromLatin1("Locked")};
-    const QDBusMessage locked = co_await callSecretService(
-        collection.path(), QString::fromLatin1("org.freedesktop.DBus.Properties"),
-        QString::fromLatin1("Get"), property);
-    if (locked.type() == QDBusMessage::ReplyMessage &&
-        qdbus_cast<QDBusVariant>(locked.arguments().value(0)).variant().toBool())
-        co_return Kind::AccessDenied;
+    if (co_await isLocked(collection))
+        co_return Kind::Locked;
     co_return Kind::Other;
 }
+
+// Hears the Secret Service's prompt end, whether unlocked or dismissed.
+class PromptDone : public QObject {
+    Q_OBJECT
+Q_SIGNALS:
+    void finished();
+public Q_SLOTS:
+    void completed() { Q_EMIT finished(); }
+};
+
+// Asks the Secret Service to unlock the default keyring; it shows its own
+// prompt for the password and answers once the user is done with it.
+QCoro::Task<> unlockDefaultCollection() {
+    const QString collection = collectionPath(co_await defaultCollection());
+    if (collection.isEmpty())
+        co_return;
+    const QVariantList objects{
+        QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(collection)})};
+    const QDBusMessage unlock =
+        co_await callSecretService(QString::fromLatin1("/org/freedesktop/secrets"),
+                                   QString::fromLatin1("org.freedesktop.Secret.Service"),
+                                   QString::fromLatin1("Unlock"), objects);
+    const QString prompt = qdbus_cast<QDBusObjectPath>(unlock.arguments().value(1)).path();
+    if (unlock.type() != QDBusMessage::ReplyMessage || prompt.isEmpty() ||
+        prompt == QLatin1String("/"))
+        co_return;
+    PromptDone done;
+    QDBusConnection::sessionBus().connect(QString::fromLatin1("org.freedesktop.secrets"), prompt,
+                                          QString::fromLatin1("org.freedesktop.Secret.Prompt"),
+                                          QString::fromLatin1("Completed"), &done,
+                                          SLOT(completed()));
+    auto completed = qCoro(&done, &PromptDone::finished);
+    const QVariantList windowId{QString()};
+    const QDBusMessage shown =
+        co_await callSecretService(prompt, QString::fromLatin1("org.freedesktop.Secret.Prompt"),
+                                   QString::fromLatin1("Prompt"), windowId);
+    if (shown.type() == QDBusMessage::ReplyMessage)
+        co_await completed;
+}
 #else
+QCoro::Task<bool> defaultCollectionLocked() {
+    co_return false;
+}
 QCoro::Task<KeychainError::Kind> diagnose() {
     co_return KeychainError::Kind::Other;
+}
+QCoro::Task<> unlockDefaultCollection() {
+    co_return;
 }
 #endif
 
@@ -148,7 +224,9 @@ QCoro::Task<KeychainError> failureOf(QKeychain::Error error, QString errorString
     switch (error) {
     case QKeychain::AccessDenied:
     case QKeychain::AccessDeniedByUser:
-        co_return failure(KeychainError::Kind::AccessDenied);
+        // A prompt to unlock that could not show, or was dismissed.
+        co_return failure(co_await defaultCollectionLocked() ? KeychainError::Kind::Locked
+                                                             : KeychainError::Kind::AccessDenied);
     default:
         break;
     }
@@ -187,14 +265,22 @@ QCoro::Task<std::optional<QString>> Keychain::get() {
     const quint64 generation = known->generation;
     auto job = makeJob<QKeychain::ReadPasswordJob>();
     co_await run(job.get());
-    // "Not found" is not kept: a locked keyring may say so too.
-    if (job->error() == QKeychain::EntryNotFound)
+    // "Not found" is not kept, and from a locked keyring it is not believed:
+    // the token may be in there.
+    if (job->error() == QKeychain::EntryNotFound) {
+        if (co_await defaultCollectionLocked())
+            throw failure(KeychainError::Kind::Locked);
         co_return std::nullopt;
+    }
     if (job->error() != QKeychain::NoError)
         co_await fail(*job);
     if (known->generation == generation)
         known->token = job->textData();
     co_return job->textData();
+}
+
+QCoro::Task<> Keychain::unlock() {
+    co_await unlockDefaultCollection();
 }
 
 QCoro::Task<> Keychain::set(QString token) {
@@ -257,9 +343,19 @@ QCoro::Task<> MemoryTokenStore::checkWritable() {
     co_return;
 }
 
+QCoro::Task<> MemoryTokenStore::unlock() {
+    ++m_unlocks;
+    // As if the user typed the password: a locked store opens.
+    if (m_failure && m_failure->kind() == KeychainError::Kind::Locked)
+        m_failure.reset();
+    co_return;
+}
+
 QCoro::Task<> MemoryTokenStore::remove() {
     if (m_failure)
         throw *m_failure;
     m_token.reset();
     co_return;
 }
+
+#include "keychain.moc"

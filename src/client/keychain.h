@@ -11,6 +11,9 @@
 #include <memory>
 #include <optional>
 
+// What the user reads for each kind of keyring trouble, with what they can do.
+QString keychainErrorText(KeychainError::Kind kind);
+
 class TokenStore {
 public:
     virtual ~TokenStore() = default;
@@ -24,6 +27,9 @@ public:
     // Whether a token could be stored now, asked before anything is spent on
     // getting one. Throws KeychainError when it could not.
     virtual QCoro::Task<> checkWritable() = 0;
+    // Asks the user to unlock the keyring (its own prompt), and returns when
+    // they are done; whether it worked shows in the next get().
+    virtual QCoro::Task<> unlock() = 0;
 };
 
 class Keychain : public TokenStore {
@@ -38,6 +44,7 @@ public:
     QCoro::Task<> set(QString token) override;
     QCoro::Task<> remove() override;
     QCoro::Task<> checkWritable() override;
+    QCoro::Task<> unlock() override;
 
 private:
     // Every read of the keyring leaves about a kilobyte behind in the keyring
@@ -60,11 +67,15 @@ public:
     QCoro::Task<> set(QString token) override;
     QCoro::Task<> remove() override;
     QCoro::Task<> checkWritable() override;
+    // Clears a Locked failure, as a user typing the password would.
+    QCoro::Task<> unlock() override;
 
     std::optional<QString> token() const { return m_token; }
+    int unlocks() const { return m_unlocks; }
     void setFailure(std::optional<KeychainError> failure) { m_failure = std::move(failure); }
 
 private:
     std::optional<QString> m_token;
     std::optional<KeychainError> m_failure;
+    int m_unlocks = 0;
 };

@@ -13,14 +13,22 @@
 
 namespace {
 
-// Whether a token is stored, or the keyring's failure text. Never throws, so
-// it can be waited for synchronously before the event loop runs.
-QCoro::Task<std::pair<bool, QString>> probeToken(TokenStore *store) {
+struct Probe {
+    bool hasToken = false;
+    bool locked = false; // a token may be there, unreadable until unlocked
+    QString problem;     // the keyring's failure text
+};
+
+// What the keyring says about the token. Never throws, so it can be waited
+// for synchronously before the event loop runs.
+QCoro::Task<Probe> probeToken(TokenStore *store) {
     try {
         const std::optional<QString> token = co_await store->get();
-        co_return std::pair{token.has_value(), QString()};
+        co_return Probe{token.has_value(), false, QString()};
+    } catch (const KeychainError &e) {
+        co_return Probe{false, e.kind() == KeychainError::Kind::Locked, e.description()};
     } catch (const std::exception &e) {
-        co_return std::pair{false, failureText(e)};
+        co_return Probe{false, false, failureText(e)};
     }
 }
 
@@ -41,9 +49,12 @@ Model::Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences, QO
     m_serverURL = m_preferences.serverURL().value_or(QStringLiteral(VELMORA_DEFAULT_SERVER));
     // The panel must know whether to show the sign-in form before it is
     // first drawn, so this one read waits.
-    const auto [hasToken, keyringProblem] = QCoro::waitFor(probeToken(m_tokenStore.get()));
-    m_signedIn = hasToken;
-    m_message = keyringProblem;
+    const Probe probe = QCoro::waitFor(probeToken(m_tokenStore.get()));
+    // Never the sign-in form while a token may be stored: signing in again
+    // would make a second device token and orphan the first.
+    m_signedIn = probe.hasToken || probe.locked;
+    m_keyringLocked = probe.locked;
+    m_message = probe.problem;
     m_shownVariant = variant();
 
     for (const auto changed : {&Model::signedInChanged, &Model::stateChanged, &Model::busyChanged,
@@ -108,6 +119,10 @@ void Model::setOffline(bool v) {
             setMessage(QString());
         runAutomaticRefresh();
     }
+}
+
+void Model::setKeyringLocked(bool v) {
+    assign(this, m_keyringLocked, v, &Model::keyringLockedChanged);
 }
 
 void Model::setMessage(const QString &v) {

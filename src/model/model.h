@@ -51,6 +51,9 @@ class Model : public QObject {
     Q_PROPERTY(bool reloading READ reloading NOTIFY reloadingChanged)
     // The system says there is no network: no periodic reloads until it is back.
     Q_PROPERTY(bool offline READ offline WRITE setOffline NOTIFY offlineChanged)
+    // Signed in as far as we know, but the keyring is locked: the token may be
+    // there and cannot be read. A reload the user asks for asks to unlock it.
+    Q_PROPERTY(bool keyringLocked READ keyringLocked NOTIFY keyringLockedChanged)
 
 public:
     // The panel's content: exactly one of these is shown.
@@ -84,6 +87,7 @@ public:
     bool isAdmin() const;
     bool reloading() const { return m_reloading; }
     bool offline() const { return m_offline; }
+    bool keyringLocked() const { return m_keyringLocked; }
 
     void setServerURL(const QString &value);
     void setEmail(const QString &value);
@@ -172,6 +176,7 @@ Q_SIGNALS:
     void isAdminChanged();
     void reloadingChanged();
     void offlineChanged();
+    void keyringLockedChanged();
 
 private:
     void setSetupLink(const QString &value);
@@ -184,6 +189,7 @@ private:
     // Announces the derived properties whose value changed.
     void syncViewRules();
     void setReloading(bool value);
+    void setKeyringLocked(bool value);
     QCoro::Task<> reload(bool asked);
     // Drops every state answer to a request sent before now.
     void discardPendingRefreshes();
@@ -214,6 +220,7 @@ private:
     bool m_shownIsAdmin = false;
     bool m_reloading = false;
     bool m_offline = false;
+    bool m_keyringLocked = false;
 
     // reasonId -> cents of the first rate, for one client: the panel asks for
     // the selected client's rates on every keystroke, and a new state should

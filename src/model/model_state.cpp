@@ -1,6 +1,7 @@
 // Loading the server state and the lists and selections derived from it.
 
 #include "model/model.h"
+#include "model/ownergone.h"
 
 bool Model::setState(std::optional<State> value) {
     if (m_state == value) {
@@ -34,10 +35,20 @@ QCoro::Task<> Model::reload(bool asked) {
     ++m_reloadsInFlight;
     m_askedReloadsInFlight += asked ? 1 : 0;
     setReloading(m_askedReloadsInFlight > 0);
+    const QPointer<const QObject> self(this); // see ownergone.h
+    const std::shared_ptr<TokenStore> tokens = m_tokenStore;
     std::optional<QByteArray> body;
     QString failure;
     try {
+        // Only when asked: the keyring's prompt comes up for the user, never
+        // by the clock.
+        if (asked && m_keyringLocked)
+            co_await unlessGone(self, tokens->unlock());
         body = co_await request(Api::state, std::nullopt);
+        setKeyringLocked(false);
+    } catch (const KeychainError &e) {
+        setKeyringLocked(e.kind() == KeychainError::Kind::Locked);
+        failure = e.description();
     } catch (const std::exception &e) {
         failure = failureText(e);
     }
