@@ -328,6 +328,9 @@ void TestE2eApp::administratorCopiesTheLink() {
     DRIVE(primary, u"clipboard"_s, u"primary"_s);
     QVERIFY2(clipboard.startsWith(m_server.setupLink(QString())), qPrintable(clipboard));
     QCOMPARE(primary, clipboard);
+    QString hint; // clipboard managers keep it out of their history
+    DRIVE(hint, u"clipboard"_s, u"clipboard"_s, u"x-kde-passwordManagerHint"_s);
+    QCOMPARE(hint, u"secret"_s);
     // The same link as the QR code, as a phone's camera reads it.
     const QString shot = m_dir.filePath(u"screen.png"_s);
     QVERIFY(m_x.grabScreen().save(shot));

@@ -3,23 +3,27 @@
 // once and the model's changes come back without disturbing the user.
 
 #include "modelfixture.h"
+#include "ui/adminsection.h"
 #include "ui/format.h"
 #include "ui/menu.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -482,6 +486,19 @@ void PanelTest::adminSection() {
             colours.insert(shown.pixel(x, y));
     }
     QCOMPARE(colours, QSet<QRgb>({qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+
+    // The copied link is marked secret for clipboard managers and goes after
+    // its time, unless something else was copied meanwhile.
+    AdminSection::clipboardLifetime = 300ms;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    part<QPushButton>(menu, "copyLinkButton")->click();
+    QCOMPARE(clipboard->text(), model->setupLink());
+    QCOMPARE(clipboard->mimeData()->data(u"x-kde-passwordManagerHint"_s), "secret");
+    QTRY_VERIFY(clipboard->text().isEmpty());
+    part<QPushButton>(menu, "copyLinkButton")->click();
+    clipboard->setText(u"eigener Text"_s);
+    QTest::qWait(500);
+    QCOMPARE(clipboard->text(), u"eigener Text"_s);
 }
 
 void PanelTest::reloadButtonTurnsWhileWaiting() {

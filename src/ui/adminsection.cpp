@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -114,11 +115,28 @@ void AdminSection::sync() {
 }
 
 void AdminSection::copyLink() {
-    // Both the clipboard (Ctrl+V) and the X selection (middle click).
+    // The link signs a phone in: clipboard managers are told to keep it out
+    // of their history, and it goes after a minute unless replaced meanwhile.
+    const QString link = m_model->setupLink();
     QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setText(m_model->setupLink(), QClipboard::Clipboard);
+    const auto secret = [&link] {
+        auto *data = new QMimeData;
+        data->setText(link);
+        data->setData(QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret"));
+        return data;
+    };
+    // Both the clipboard (Ctrl+V) and the X selection (middle click).
+    QList<QClipboard::Mode> modes{QClipboard::Clipboard};
     if (clipboard->supportsSelection())
-        clipboard->setText(m_model->setupLink(), QClipboard::Selection);
+        modes << QClipboard::Selection;
+    for (const QClipboard::Mode mode : modes)
+        clipboard->setMimeData(secret(), mode);
+    QTimer::singleShot(clipboardLifetime, clipboard, [clipboard, modes, link] {
+        for (const QClipboard::Mode mode : modes) {
+            if (clipboard->text(mode) == link)
+                clipboard->clear(mode);
+        }
+    });
     m_copy->setText(copiedText);
     m_copied->start();
 }

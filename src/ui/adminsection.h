@@ -3,6 +3,7 @@
 // link as a QR code with "Link kopieren" for sending it another way.
 
 #include <QWidget>
+#include <chrono>
 
 class LinkButton;
 class Model;
@@ -27,6 +28,9 @@ class AdminSection : public QWidget {
     Q_OBJECT
 public:
     explicit AdminSection(Model *model, QWidget *parent = nullptr);
+
+    // How long a copied link stays on the clipboards (a minute; tests shorten it).
+    static inline std::chrono::milliseconds clipboardLifetime{60'000};
 
 private:
     void sync();

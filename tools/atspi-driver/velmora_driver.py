@@ -319,8 +319,9 @@ class Driver:
                 self._icons[(name, w, h)] = rgba(["convert", os.path.join(folder, name + ".png")])
         return self._icons[(name, w, h)]
 
-    def clipboard(self, selection="clipboard"):
-        return subprocess.run(["xclip", "-o", "-selection", selection], check=True,
+    def clipboard(self, selection="clipboard", target=None):
+        return subprocess.run(["xclip", "-o", "-selection", selection] +
+                              (["-t", target] if target else []), check=True,
                               capture_output=True, text=True, timeout=10).stdout
 
     def wait_announced(self, text):
@@ -398,7 +399,8 @@ COMMANDS = {
     "tray-icon": ("", lambda d: "{2}x{3}+{0}+{1}".format(*d.tray_icon())),
     "click-tray": ("", lambda d: d.click_tray()),
     "tray-state": ("SYMBOLPROGRAMM", lambda d, tool: d.tray_state(tool)),
-    "clipboard": ("[clipboard|primary]", lambda d, s="clipboard": d.clipboard(s)),
+    "clipboard": ("[clipboard|primary] [ZIELTYP]",
+                  lambda d, s="clipboard", t=None: d.clipboard(s, t)),
     "dump": ("", lambda d: d.dump()),
 }
 
