@@ -336,6 +336,10 @@ private Q_SLOTS:
         QTest::newRow("chunked, reset")
             << Fault{.body = body, .cutAfterBytes = 3000, .reset = true, .chunked = true} << cut;
         QTest::newRow("gzip that does not decompress") << Fault{.brokenGzip = true} << cut;
+        QTest::newRow("JSON that stops early, its length announced")
+            << Fault{.body = "{\"ok\":true,\"en", .rawBody = true} << cut;
+        QTest::newRow("chunked, a bare string that stops early")
+            << Fault{.body = "\"abc", .chunked = true} << cut;
     }
 
     void cutOffAnswers() {

@@ -32,12 +32,10 @@ QString errorText(int status, const QByteArray &body) {
     }
 }
 
-// Whether a JSON object or array text stops before its closing bracket, as
-// one cut off in transit does. Malformed texts are left to the decoder.
+// Whether a JSON text stops inside a string, object or array, as one cut off
+// in transit does (a bare string too). Malformed texts are left to the decoder.
 bool endsInsideJson(const QByteArray &body) {
     const QByteArray text = body.trimmed();
-    if (!text.startsWith('{') && !text.startsWith('['))
-        return false;
     qsizetype depth = 0;
     bool inString = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -99,10 +97,11 @@ QCoro::Task<QByteArray> Model::request(const Route &route, std::optional<QJsonOb
     qCInfo(lcNet).nospace() << route.method << " " << route.path << " " << answer.status << " in "
                             << took.elapsed() << " ms, " << answer.body.size() << " bytes";
     if (answer.status >= 200 && answer.status <= 299) {
-        // Every answer but 204 carries a JSON text; without an announced
-        // length, its own end is the proof that it came whole.
+        // Every answer but 204 carries a JSON text, and its own end is the
+        // proof that it came whole: a server may announce the length of a
+        // text it cut itself.
         const bool empty = answer.body.trimmed().isEmpty();
-        if (!answer.lengthKnown && (empty ? answer.status != 204 : endsInsideJson(answer.body)))
+        if (empty ? !answer.lengthKnown && answer.status != 204 : endsInsideJson(answer.body))
             throw TransportError(QNetworkReply::RemoteHostClosedError,
                                  QStringLiteral("Die Antwort des Servers kam nicht vollständig an "
                                                 "(sie bricht vor ihrem Ende ab)."));
