@@ -1,5 +1,6 @@
-// Network failures read in German whether or not Qt's German catalogue is
-// installed: real requests over loopback that fail the ways the app meets.
+// Network failures read as one German sentence naming the server, with or
+// without Qt's German catalogue: real requests over loopback that fail the
+// ways the app meets.
 
 #include "client/networkerrortext.h"
 #include "client/transport.h"
@@ -14,7 +15,7 @@ using namespace testsupport;
 
 namespace {
 
-enum class Trouble { Refused, UnknownHost, ClosedAtOnce, NotTls, ProxyRefused };
+enum class Trouble { Refused, UnknownHost, ClosedAtOnce, NotTls, ProxyRefused, OddStatus };
 
 // A loopback port nobody listens on.
 quint16 closedPort() {
@@ -47,6 +48,10 @@ class NetworkTextTest : public QObject {
         case Trouble::NotTls:
             url.setScheme(QStringLiteral("https"));
             break;
+        case Trouble::OddStatus:
+            m_fixture.server().setFault(QStringLiteral("/api/state"),
+                                        Fault{.status = 600, .body = "{}", .times = 1});
+            break;
         case Trouble::ProxyRefused:
             transport.manager()->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy,
                                                         QStringLiteral("127.0.0.1"), closedPort()));
@@ -70,7 +75,7 @@ private Q_SLOTS:
         });
     }
 
-    void ownTextsWithoutCatalogue_data() {
+    void ownTexts_data() {
         QTest::addColumn<Trouble>("trouble");
         QTest::addColumn<QNetworkReply::NetworkError>("error");
         QTest::addColumn<QString>("text");
@@ -94,23 +99,24 @@ private Q_SLOTS:
             << Trouble::ProxyRefused << QNetworkReply::UnknownNetworkError
             << "Keine Verbindung zum Server 127.0.0.1. Bitte die Internetverbindung und die "
                "Proxy-Einstellungen prüfen und erneut versuchen.";
+        QTest::newRow("status 600")
+            << Trouble::OddStatus << QNetworkReply::UnknownServerError
+            << "Der Server 127.0.0.1 hat keine gültige Antwort gesendet. Bitte später erneut "
+               "versuchen.";
     }
 
-    void ownTextsWithoutCatalogue() {
+    // The same texts with Qt's German catalogue loaded, as the app has it.
+    void ownTexts() {
         QFETCH(Trouble, trouble);
         QFETCH(QNetworkReply::NetworkError, error);
         QFETCH(QString, text);
-        QVERIFY(!qtSpeaksGerman());
-        const TransportError failure = failureFor(trouble);
-        QCOMPARE(failure.error(), error);
-        QCOMPARE(failure.description(), text);
-    }
-
-    // With the catalogue, Qt's own German text stays, as the app shows it.
-    void catalogueTextKept() {
-        QVERIFY(loadQtGermanTranslations() && qtSpeaksGerman());
-        QCOMPARE(failureFor(Trouble::Refused).description(),
-                 QStringLiteral("Verbindung verweigert"));
+        for (const bool catalogue : {false, true}) {
+            if (catalogue)
+                QVERIFY(loadQtGermanTranslations());
+            const TransportError failure = failureFor(trouble);
+            QCOMPARE(failure.error(), error);
+            QCOMPARE(failure.description(), text);
+        }
     }
 };
 

@@ -292,8 +292,9 @@ private Q_SLOTS:
             << Fault{.stall = true} << 20000 << 500
             << "Der Server hat nicht innerhalb von 0,5 Sekunden geantwortet.";
         // Qt's own text, from its German catalogue.
-        QTest::newRow("dropped connection")
-            << Fault{.drop = true} << 10000 << 20000 << "Verbindung beendet";
+        QTest::newRow("dropped connection") << Fault{.drop = true} << 10000 << 20000
+                                            << "Der Server 127.0.0.1 hat die Verbindung unerwartet "
+                                               "beendet. Bitte erneut versuchen.";
     }
 
     void limits() {

@@ -1,13 +1,6 @@
 #include "client/networkerrortext.h"
 
-#include <QCoreApplication>
-
-bool qtSpeaksGerman() {
-    // A text Qt shows for a refused connection; translated only when the
-    // catalogue is installed.
-    static const char *const sample = "Connection refused";
-    return QCoreApplication::translate("QAbstractSocket", sample) != QLatin1String(sample);
-}
+#include "client/logging.h"
 
 namespace {
 
@@ -64,6 +57,10 @@ QString ownText(QNetworkReply::NetworkError error, const QString &host) {
                    "Die Adresse %1 kann nicht abgerufen werden. Bitte eine HTTPS-Adresse "
                    "eingeben.")
             .arg(host);
+    case E::UnknownServerError: // a status beyond HTTP's, such as 600
+        return QStringLiteral("Der Server %1 hat keine gültige Antwort gesendet. Bitte später "
+                              "erneut versuchen.")
+            .arg(host);
     case E::ProtocolFailure:
     case E::UnknownContentError:
         return QStringLiteral("Der Server %1 hat keine vollständige, lesbare Antwort gesendet. "
@@ -83,8 +80,9 @@ QString ownText(QNetworkReply::NetworkError error, const QString &host) {
 
 QString networkErrorText(QNetworkReply::NetworkError error, const QString &qtText,
                          const QUrl &url) {
-    if (qtSpeaksGerman() && !qtText.isEmpty())
-        return qtText;
+    // Qt's text, translated or not, may be doubled, carry the library's
+    // English or the full address; it goes to the log only.
+    qCInfo(lcNet).noquote() << "network error" << error << qtText;
     const QString host = url.host().isEmpty() ? QStringLiteral("(ohne Adresse)") : url.host();
     return ownText(error, host);
 }

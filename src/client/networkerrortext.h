@@ -1,7 +1,7 @@
 #pragma once
-// The German text for a network failure. Qt's own text is kept when Qt's
-// German catalogue is installed (it names details such as the host); without
-// the catalogue Qt's text is English, and the app's own text stands in.
+// The German text for a network failure: one sentence of ours that names the
+// server and says what to do. Qt's own text is logged (velmora.net), never
+// shown: even with its German catalogue some of it stays English.
 
 #include <QNetworkReply>
 #include <QString>
@@ -9,6 +9,3 @@
 
 // `qtText` is the reply's errorString(), `url` the address that was asked.
 QString networkErrorText(QNetworkReply::NetworkError error, const QString &qtText, const QUrl &url);
-
-// Whether Qt's German catalogue is installed in this application.
-bool qtSpeaksGerman();
