@@ -94,6 +94,10 @@ void TestCommandLine::answers_data() {
         u"velmora-time " VELMORA_VERSION "\n"_s);
     row("unknown option", {u"--bogus"_s}, false, true, 2, {},
         u"Unbekannte Option „--bogus“.\n"_s + hint);
+    row("unknown option with one dash, named whole", {u"-bogus"_s}, false, true, 2, {},
+        u"Unbekannte Option „--bogus“.\n"_s + hint);
+    row("Qt's own options are Qt's", {u"-platform"_s, u"offscreen"_s, u"-reverse"_s, u"-v"_s},
+        false, true, 0, u"velmora-time " VELMORA_VERSION "\n"_s);
     row("value for a switch", {u"--hidden=1"_s}, true, false, 2, {},
         u"„--hidden“ nimmt keinen Wert an."_s);
     row("stray argument", {u"jetzt"_s}, true, true, 2, {},
@@ -132,13 +136,15 @@ void TestCommandLine::instanceCommands_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("instance"); // "member" (a timer runs), "admin", "": none
     QTest::addColumn<bool>("refuse");      // the server refuses the stop
+    QTest::addColumn<bool>("busy");        // a slow stop of the panel's is under way
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<QString>("complaint");
     const auto row = [](const char *name, const QStringList &arguments, const QString &instance,
                         int exitCode, const QString &printed, const QString &complaint = {},
-                        bool refuse = false) {
-        QTest::newRow(name) << arguments << instance << refuse << exitCode << printed << complaint;
+                        bool refuse = false, bool busy = false) {
+        QTest::newRow(name) << arguments << instance << refuse << busy << exitCode << printed
+                            << complaint;
     };
     const QStringList status{u"--status"_s}, stop{u"--stop"_s};
     row("status, timer runs", status, u"member"_s, 0, u"Müller GmbH · Entwicklung · 01:2"_s);
@@ -148,6 +154,8 @@ void TestCommandLine::instanceCommands_data() {
     row("stop", stop, u"member"_s, 0, u"Timer gestoppt."_s);
     row("stop, no timer", stop, u"admin"_s, 1, u"Kein Timer läuft\n"_s);
     row("stop refused", stop, u"member"_s, 4, {}, u"Kein Zugriff.\n"_s, true);
+    row("stop while another stop is under way", stop, u"member"_s, 1, u"Kein Timer läuft\n"_s, {},
+        false, true);
     row("json alone", {u"--json"_s}, u"member"_s, 2, {},
         u"--json gilt nur zusammen mit --status."_s);
 }
@@ -156,6 +164,7 @@ void TestCommandLine::instanceCommands() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, instance);
     QFETCH(bool, refuse);
+    QFETCH(bool, busy);
     QFETCH(int, exitCode);
     QFETCH(QString, printed);
     QFETCH(QString, complaint);
@@ -179,13 +188,18 @@ void TestCommandLine::instanceCommands() {
         first.setCommandHandler([&remote](QByteArray command) { return remote.answer(command); });
     }
 
+    if (busy) {
+        server.setFault(u"/api/time/stop"_s, Fault{.delayMs = 1000, .times = 1});
+        model->runStop();
+    }
+
     const Run app = run(arguments);
     QVERIFY2(app.exitCode == exitCode, qPrintable(app.out + app.err));
     QVERIFY2(app.out.contains(printed) && app.err.contains(complaint),
              qPrintable(app.out + app.err));
-    QCOMPARE(server.requestsTo(u"/api/time/stop"_s).size(), stopped || refuse ? 1 : 0);
+    QCOMPARE(server.requestsTo(u"/api/time/stop"_s).size(), stopped || refuse || busy ? 1 : 0);
     // Only a stop reaches the server; a status is answered from the state held.
-    QCOMPARE(server.requestsTo(u"/api/state"_s).size(), stopped ? 1 : 0);
+    QCOMPARE(server.requestsTo(u"/api/state"_s).size(), stopped || busy ? 1 : 0);
     if (stopped)
         QVERIFY(model->state() && !model->state()->running);
 }

@@ -41,6 +41,40 @@ int fail(const QString &why) {
     return usageError;
 }
 
+// Qt's own options, left to QApplication: with a value, and without.
+const QStringList qtOptionsWithValue{
+    QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+    QStringLiteral("display"),       QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),   QStringLiteral("qwindowtitle"),
+    QStringLiteral("style"),         QStringLiteral("stylesheet"),
+    QStringLiteral("session")};
+const QStringList qtSwitches{QStringLiteral("reverse"), QStringLiteral("nograb"),
+                             QStringLiteral("dograb"), QStringLiteral("sync"),
+                             QStringLiteral("widgetcount")};
+
+// The arguments without Qt's options; `platform` tells whether -platform was one.
+QStringList withoutQtOptions(const QStringList &arguments, bool *platform) {
+    QStringList ours;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments[i];
+        QString name = word;
+        while (name.startsWith(u'-'))
+            name.remove(0, 1);
+        const QString bare = name.section(u'=', 0, 0);
+        if (i == 0 || !word.startsWith(u'-') || word == QLatin1String("--")) {
+            ours << word;
+        } else if (qtOptionsWithValue.contains(bare)) {
+            *platform = *platform || bare == QLatin1String("platform");
+            if (!name.contains(u'='))
+                ++i; // its value
+        } else if (!qtSwitches.contains(bare)) {
+            ours << word;
+        }
+    }
+    return ours;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList &arguments) {
@@ -50,7 +84,9 @@ CommandLine parseCommandLine(const QStringList &arguments) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("velmora Zeit: Projektzeit starten und stoppen, aus dem Infobereich."));
+        QStringLiteral("velmora Zeit: Projektzeit starten und stoppen, aus dem Infobereich. Die "
+                       "App endet mit „Beenden“; ohne Infobereich auch, wenn ihr Fenster "
+                       "geschlossen wird."));
     // Our own help and version options: Qt's describe themselves in English.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Zeigt diese Hilfe an."));
@@ -72,12 +108,15 @@ CommandLine parseCommandLine(const QStringList &arguments) {
                                   QStringLiteral("Mit --status: als JSON-Objekt."));
     const QCommandLineOption stop(
         QStringLiteral("stop"),
-        QStringLiteral("Stoppt den laufenden Timer über die laufende App. Exit-Code 0: gestoppt, "
-                       "1: kein Timer lief, 3: die App läuft nicht, 4: der Server lehnte ab."));
+        QStringLiteral("Stoppt den laufenden Timer über die laufende App (wartet eine laufende "
+                       "Aktion ab). Exit-Code 0: gestoppt, 1: kein Timer lief, 3: die App läuft "
+                       "nicht, 4: der Server lehnte ab."));
     parser.addOptions({help, version, hidden, verbose, status, json, stop});
 
+    // "-bogus" is named whole in the error, not taken as -b -o -g …
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     CommandLine result;
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(withoutQtOptions(arguments, &result.platformChosen))) {
         // Named as typed; the parser drops the dashes.
         QStringList unknown = parser.unknownOptionNames();
         for (QString &name : unknown)

@@ -12,6 +12,9 @@ struct CommandLine {
     bool hidden = false;
     // Every log category on, down to debug.
     bool verbose = false;
+    // Qt's own -platform was given (QApplication reads it, and Qt's other
+    // options, itself).
+    bool platformChosen = false;
     // A question for the running instance: "status", "status-json" or "stop".
     QByteArray instanceCommand;
     // Set when the program ends at once, with this exit code (help, version,

@@ -68,11 +68,11 @@ void stopHoldingBack() {
 
 // GNOME on Wayland places no window where a client asks; on its XWayland
 // the panel may go beside the icon.
-void choosePlatform() {
-    const QString platform = preferredPlatform(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
-                                               !qEnvironmentVariableIsEmpty("DISPLAY"),
-                                               !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
-                                               !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+void choosePlatform(bool platformArgument) {
+    const QString platform = preferredPlatform(
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), !qEnvironmentVariableIsEmpty("DISPLAY"),
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+        platformArgument || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 }
@@ -123,7 +123,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
-    choosePlatform();
+    choosePlatform(commandLine.platformChosen);
     heldBack = new QList<HeldBack>;
     qtHandler = qInstallMessageHandler(holdBack);
     QApplication application(argc, argv);

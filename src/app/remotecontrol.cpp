@@ -2,6 +2,9 @@
 
 #include "model/model.h"
 
+#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTimer>
+
 RemoteControl::RemoteControl(Model *model, Clock clock)
     : m_model(model)
     , m_clock(std::move(clock)) {}
@@ -17,16 +20,22 @@ QCoro::Task<CommandAnswer> RemoteControl::answer(QByteArray command) {
 }
 
 QCoro::Task<CommandAnswer> RemoteControl::stop() {
+    // An action under way (the panel's, or a first --stop) ends first; this
+    // one then answers from what it left, "Kein Timer läuft" after a stop.
+    // Every request has a deadline, so the wait ends.
+    while (m_model->busy() || m_model->reloading()) {
+        if (m_model->busy()) {
+            co_await qCoro(m_model, &Model::busyChanged);
+            // A start or stop reloads right after; let it begin.
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        } else {
+            co_await qCoro(m_model, &Model::reloadingChanged);
+        }
+    }
     const CommandAnswer status =
         timerStatus(m_model->signedIn(), m_model->state(), m_clock(), false);
     if (status.exitCode != TimerRuns)
         co_return status;
-    if (m_model->busy()) {
-        co_return CommandAnswer{ServerRefused, QStringLiteral("Gerade läuft schon eine Aktion; "
-                                                              "bitte gleich noch einmal "
-                                                              "versuchen.\n")
-                                                   .toUtf8()};
-    }
     if (co_await m_model->stop()) {
         // The model's note on the stop, such as a sync still to come.
         const QString note = m_model->message();
