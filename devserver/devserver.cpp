@@ -143,7 +143,7 @@ std::optional<Fault> DevServer::Impl::takeFault(const QString &path) {
 
 static bool faultAnswers(const Fault &f) {
     return f.status != 0 || f.rawBody || f.stall || f.drop || !f.redirectTo.isEmpty() ||
-           f.hugeBodyBytes > 0 || f.cutAfterBytes >= 0 || f.chunked || f.brokenGzip;
+           f.hugeBodyBytes > 0 || f.cutAfterBytes >= 0 || f.chunked || f.brokenGzip || f.gzipBomb;
 }
 
 void DevServer::Impl::handle(const httplib::Request &req, httplib::Response &res) {
@@ -291,7 +291,7 @@ void DevServer::Impl::applyFault(const Fault &fault, const httplib::Request &req
             });
         return;
     }
-    if (fault.cutAfterBytes >= 0 || fault.chunked || fault.brokenGzip) {
+    if (fault.cutAfterBytes >= 0 || fault.chunked || fault.brokenGzip || fault.gzipBomb) {
         applyBrokenBody(fault, req, res);
         return;
     }
@@ -308,6 +308,19 @@ void DevServer::Impl::applyBrokenBody(const Fault &fault, const httplib::Request
         res.set_header("Content-Encoding", "gzip");
         body =
             std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) + std::string(4096, '\xff');
+    }
+    if (fault.gzipBomb) {
+        // qCompress gives a zlib stream behind a 4-byte length: its deflate
+        // data sits between the 2-byte header and the 4-byte checksum. The
+        // gzip trailer is left zero; a client gives up long before it.
+        static const std::string bomb = [] {
+            const QByteArray zlib = qCompress(QByteArray(256 * 1024 * 1024, '\0'), 9);
+            const QByteArray deflate = zlib.mid(6, zlib.size() - 10);
+            return std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) +
+                   deflate.toStdString() + std::string(8, '\0');
+        }();
+        res.set_header("Content-Encoding", "gzip");
+        body = bomb;
     }
     const size_t sent =
         fault.cutAfterBytes >= 0 ? std::min(body.size(), size_t(fault.cutAfterBytes)) : body.size();

@@ -48,6 +48,7 @@ struct Fault {
     bool reset = false;      // end a cut answer with a TCP reset instead of a close
     bool chunked = false;    // chunked transfer; a cut one never sends its last chunk
     bool brokenGzip = false; // announce gzip and send bytes that do not decompress
+    bool gzipBomb = false;   // gzip of 256 MiB of zeros, about 250 KiB on the wire
     int times = -1;
 };
 

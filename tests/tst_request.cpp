@@ -337,6 +337,7 @@ private Q_SLOTS:
         QTest::newRow("chunked, reset")
             << Fault{.body = body, .cutAfterBytes = 3000, .reset = true, .chunked = true} << cut;
         QTest::newRow("gzip that does not decompress") << Fault{.brokenGzip = true} << cut;
+        QTest::newRow("gzip bomb") << Fault{.gzipBomb = true} << cut;
         QTest::newRow("JSON that stops early, its length announced")
             << Fault{.body = "{\"ok\":true,\"en", .rawBody = true} << cut;
         QTest::newRow("chunked, a bare string that stops early")
@@ -349,6 +350,9 @@ private Q_SLOTS:
         auto model = m_fixture.signedInModel(m_fixture.server().adminId());
         QVERIFY(model);
         model->setNote(QStringLiteral("Besprechung"));
+        // Failures are told at once, not by the idle timer: it is longer
+        // than the test waits.
+        model->transport().limits = {60s, 120s, 64LL * 1024 * 1024};
         m_fixture.server().setFault(QStringLiteral("/api/time/start"), fault);
         QVERIFY(finishes(model->start()));
         QVERIFY2(expectedError.isNull() ? model->message().isEmpty()
