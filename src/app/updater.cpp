@@ -234,8 +234,10 @@ QCoro::Task<UpdateResult> Updater::check() {
     if (url.isEmpty())
         co_return failed(QStringLiteral("Es ist keine Update-Adresse eingerichtet."));
     if (!isUsableFeedUrl(url))
-        co_return failed(QStringLiteral("Die Update-Adresse „%1“ ist nicht erlaubt, nur https.")
-                             .arg(url.toDisplayString()));
+        co_return failed(
+            QStringLiteral("Die Update-Adresse „%1“ ist nicht erlaubt: nur https, http nur zu "
+                           "diesem Rechner.")
+                .arg(url.toDisplayString()));
 
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "application/rss+xml, application/xml;q=0.9, text/xml;q=0.8");

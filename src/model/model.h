@@ -115,8 +115,9 @@ public:
     // Keep a still listed selection, else take the first listed entry.
     void chooseClient();
     void chooseReason();
-    // Shows a freshly loaded state: indexes its rates and keeps the selections
-    // valid. A state equal to the one shown changes nothing and notifies nobody.
+    // Shows a freshly loaded state and keeps the selections valid; the rates
+    // of the selected client are indexed again when next asked for. A state
+    // equal to the one shown changes nothing and notifies nobody.
     void applyState(State loaded);
 
     // One request to the time server: the body of a 2xx answer, or a throw
