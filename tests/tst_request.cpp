@@ -231,7 +231,8 @@ private Q_SLOTS:
         QTest::newRow("same origin, followed") << "same origin" << false;
         QTest::newRow("another port") << "other port" << false;
         QTest::newRow("another host name, same port") << "other host" << false;
-        QTest::newRow("https to http") << "other port" << true;
+        // Only the scheme differs: the token must not go out in plain text.
+        QTest::newRow("https to http, same host and port") << "http, same port" << true;
     }
 
     void redirects() {
@@ -249,9 +250,10 @@ private Q_SLOTS:
         auto model = signedInModel();
         model->setServerURL(origin.baseUrl());
         const bool followed = to == "same origin";
-        const QString target = followed ? origin.baseUrl()
-                               : to == "other port"
-                                   ? elsewhere.baseUrl()
+        const QString target = followed             ? origin.baseUrl()
+                               : to == "other port" ? elsewhere.baseUrl()
+                               : to == "http, same port"
+                                   ? QString("http://127.0.0.1:%1").arg(origin.port())
                                    : QString("http://localhost:%1").arg(origin.port());
         origin.setFault(QStringLiteral("/api/state"),
                         Fault{.redirectTo = target + "/api/state", .times = 1});

@@ -48,14 +48,10 @@ private Q_SLOTS:
     void initTestCase() {
         qputenv("TZ", "Europe/Berlin");
         // A bus of our own with a notification service on it.
-        m_notifications.start(QStringLiteral("dbus-run-session"),
-                              {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
-                               QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/fake-notifications.py")});
-        QVERIFY(m_notifications.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_notifications.canReadLine(), 20000);
-        const QByteArray ready = m_notifications.readLine().trimmed();
-        QVERIFY2(ready.startsWith("ready "), ready.constData());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", ready.mid(6));
+        const QByteArray bus =
+            testsupport::startFakeService(m_notifications, QStringLiteral("fake-notifications.py"));
+        QVERIFY(!bus.isEmpty());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
     }
 
     void cleanupTestCase() {

@@ -4,13 +4,11 @@
 # line per notification; reads "invoke ID KEY" lines from stdin and emits
 # ActionInvoked for them. Ends when stdin closes.
 import json
-import os
-import sys
-
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+
+import fakebus
 
 IFACE = "org.freedesktop.Notifications"
 
@@ -51,23 +49,12 @@ def main():
     bus = dbus.SessionBus()
     name = dbus.service.BusName(IFACE, bus)
     service = Service(bus)
-    loop = GLib.MainLoop()
-
-    def on_input(source, condition):
-        line = sys.stdin.readline()
-        if not line:
-            loop.quit()
-            return False
-        parts = line.split()
+    def on_line(parts):
         if len(parts) == 3 and parts[0] == "invoke":
             service.ActionInvoked(dbus.UInt32(int(parts[1])), parts[2])
-        return True
 
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, on_input)
-    print("ready", os.environ["DBUS_SESSION_BUS_ADDRESS"], flush=True)
-    loop.run()
+    fakebus.serve(on_line)
     del name
-
 
 if __name__ == "__main__":
     main()

@@ -5,13 +5,11 @@
 # "ready BUS-ADDRESS"; reads "resume" and "network STATE" lines from stdin
 # (NetworkManager states: 20 disconnected, 70 connected). Ends when stdin
 # closes.
-import os
-import sys
-
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+
+import fakebus
 
 LOGIN = "org.freedesktop.login1"
 NM = "org.freedesktop.NetworkManager"
@@ -49,27 +47,16 @@ def main():
     names = [dbus.service.BusName(LOGIN, bus), dbus.service.BusName(NM, bus)]
     login = Login(bus, "/org/freedesktop/login1")
     network = Network(bus, "/org/freedesktop/NetworkManager")
-    loop = GLib.MainLoop()
-
-    def on_input(source, condition):
-        line = sys.stdin.readline()
-        if not line:
-            loop.quit()
-            return False
-        parts = line.split()
+    def on_line(parts):
         if parts == ["resume"]:
             login.PrepareForSleep(True)
             login.PrepareForSleep(False)
         elif len(parts) == 2 and parts[0] == "network":
             network.state = dbus.UInt32(int(parts[1]))
             network.PropertiesChanged(NM, network.props(), dbus.Array([], signature="s"))
-        return True
 
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, on_input)
-    print("ready", os.environ["DBUS_SESSION_BUS_ADDRESS"], flush=True)
-    loop.run()
+    fakebus.serve(on_line)
     del names
-
 
 if __name__ == "__main__":
     main()

@@ -5,8 +5,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QTest>
 #include <QTranslator>
 
 namespace testsupport {
@@ -67,6 +69,17 @@ QStringList filesContaining(const QString &dir, const QByteArray &needle) {
             found << file.fileName();
     }
     return found;
+}
+
+QByteArray startFakeService(QProcess &process, const QString &script) {
+    process.start(QStringLiteral("dbus-run-session"),
+                  {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+                   QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/") + script});
+    if (!process.waitForStarted() ||
+        !QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000))
+        return {};
+    const QByteArray ready = process.readLine().trimmed();
+    return ready.startsWith("ready ") ? ready.mid(6) : QByteArray();
 }
 
 } // namespace testsupport

@@ -16,6 +16,8 @@
 #include <type_traits>
 #include <variant>
 
+class QProcess;
+
 namespace testsupport {
 
 using namespace std::chrono_literals;
@@ -105,6 +107,10 @@ bool trustTestCertificate();
 void isolateUserDirs(const QString &dir);
 // Every file below `dir` whose bytes contain `needle`, as paths.
 QStringList filesContaining(const QString &dir, const QByteArray &needle);
+// Starts one of the fake D-Bus services of tests/support (a Python script) on
+// a bus of its own; the bus's address once it serves, empty if it never does.
+// Lines written to `process` reach the script.
+QByteArray startFakeService(QProcess &process, const QString &script);
 
 } // namespace testsupport
 
