@@ -331,6 +331,12 @@ void JourneyTest::concurrentStartsSendOne() {
     QCOMPARE(server().requestsTo(u"/api/time/start"_s).size(), 1);
     for (const QString &path : {u"/api/time/stop"_s, u"/api/admin/setup-links"_s, u"/api/login"_s})
         QVERIFY2(server().requestsTo(path).isEmpty(), qPrintable(path));
+    // The same for a double click on "Timer stoppen".
+    server().setFault(u"/api/time/stop"_s, Fault{.delayMs = 300, .times = 1});
+    model->runStop();
+    model->runStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!model->state()->running && !model->busy(), 10000);
+    QCOMPARE(server().requestsTo(u"/api/time/stop"_s).size(), 1);
 }
 
 // An administrator's link for a phone: its image reads back as the link, it

@@ -288,6 +288,11 @@ void ModelTest::choiceRules() {
     QVERIFY(finishes(model->refresh()));
     QCOMPARE(model->selectedClient(), u"c2"_s);
     QCOMPARE(model->selectedReason(), 2);
+    // A reload that changes a rate shows the new one at once.
+    QCOMPARE(model->rateCents(u"c1"_s, 2), 12000);
+    server().setStateOverride(listState(server().adminId()).replace("12000", "13000"));
+    QVERIFY(finishes(model->refresh()));
+    QCOMPARE(model->rateCents(u"c1"_s, 2), 13000);
 }
 
 // A reload answered after a newer one, or after signing out, changes nothing.
@@ -308,7 +313,11 @@ void ModelTest::lateAnswersAreDropped() {
     QVERIFY(finishes(std::move(slow)));
     QVERIFY(model->state()->running);
 
+    // Signed out while a reload waits, and the server never heard of it (so
+    // the token still counts there): its answer comes back whole and must
+    // not bring the state back.
     server().setFault(u"/api/state"_s, Fault{.delayMs = 500, .times = 1});
+    server().setFault(u"/api/logout"_s, Fault{.status = 503, .times = 1});
     auto afterSignOut = model->refresh();
     QVERIFY(finishes(model->logout()));
     QVERIFY(finishes(std::move(afterSignOut)));
