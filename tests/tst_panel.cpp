@@ -378,6 +378,9 @@ void PanelTest::modelEchoKeepsTheCursor() {
     type(note, u"X"_s);
     QCOMPARE(model->note(), u"AbXnahme"_s);
     QCOMPARE(note->cursorPosition(), 3);
+    // The model's echo of what was typed leaves the field be: Ctrl+Z still
+    // takes back the last key.
+    QVERIFY(note->isUndoAvailable());
     // A change made by the model shows at once and leaves the cursor alone.
     model->setNote(u"AbXnahme vor Ort"_s);
     QCOMPARE(note->text(), u"AbXnahme vor Ort"_s);

@@ -119,6 +119,12 @@ void TestTray::rightThroughTheDay() {
     model->runAutomaticRefresh();
     QTest::qWait(300);
     QVERIFY(server.requestsTo(u"/api/state"_s).isEmpty());
+    // A reload the user asks for meanwhile fails for that one reason.
+    server.setFault(u"/api/state"_s, Fault{.drop = true, .times = 3});
+    QVERIFY(finishes(model->refresh()));
+    QCOMPARE(model->message(), offlineText());
+    server.clearFaults();
+    server.clearRequests();
 
     server.stopEntryFor(member);
     m_system.write("network 70\n");
