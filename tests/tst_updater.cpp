@@ -88,6 +88,11 @@ void TestUpdater::check_data() {
     QTest::newRow("newest item, not the first")
         << QString() << feed(item("1.1.0") + item("1.3.0") + item("1.2.0") + item("1.5-rc1")) << 0
         << u"Version 1.3.0 ist verfügbar."_s;
+    QTest::newRow("another system's file is no offer")
+        << QString()
+        << feed(item("1.1.0") + "<item><sparkle:version>1.4.0</sparkle:version><enclosure "
+                                "url=\"https://h/a.dmg\" sparkle:os=\"macos\"/></item>")
+        << 0 << u"Version 1.1.0 ist verfügbar."_s;
     QTest::newRow("HTTP 503") << u"2.0"_s << QByteArray() << 503 << broken + u"Serverfehler 503."_s;
     QTest::newRow("garbage") << QString() << "\x01 kein XML"_ba << 0
                              << feedIs + u"sind kein gültiges XML (Zeile 1, Spalte 1)."_s;

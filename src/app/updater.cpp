@@ -67,6 +67,7 @@ AppcastItem readItem(QXmlStreamReader &reader) {
                 attributes.value(sparkleNamespace, QLatin1String("shortVersionString"))
                     .toString()
                     .trimmed();
+            item.os = attributes.value(sparkleNamespace, QLatin1String("os")).toString().trimmed();
             reader.skipCurrentElement();
         } else {
             reader.skipCurrentElement();
@@ -167,6 +168,10 @@ UpdateResult evaluateAppcast(const QByteArray &xml, const QString &currentVersio
     for (const AppcastItem &item : std::as_const(items)) {
         if (!parseVersion(item.version))
             continue; // an item we cannot compare is no offer
+        // A feed shared with other systems marks their files; ours are
+        // "linux" or unmarked.
+        if (!item.os.isEmpty() && item.os.compare(u"linux", Qt::CaseInsensitive) != 0)
+            continue;
         if (!newest || compareVersions(item.version, newest->version) > 0)
             newest = &item;
     }

@@ -22,6 +22,7 @@ struct AppcastItem {
     QString shortVersion; // <sparkle:shortVersionString> (element or attribute), may be empty
     QUrl link;            // <link>: the page about this version
     QUrl enclosureUrl;    // <enclosure url=…>: the file itself
+    QString os;           // the enclosure's sparkle:os ("macos", "windows", "linux"), may be empty
     // What the user reads as the version.
     QString displayVersion() const { return shortVersion.isEmpty() ? version : shortVersion; }
     // What "Herunterladen" opens: the page, else the file; http(s) only.
