@@ -288,11 +288,11 @@ void ModelTest::choiceRules() {
     QVERIFY(finishes(model->refresh()));
     QCOMPARE(model->selectedClient(), u"c2"_s);
     QCOMPARE(model->selectedReason(), 2);
-    // A reload that changes a rate shows the new one at once.
-    QCOMPARE(model->rateCents(u"c1"_s, 2), 12000);
-    server().setStateOverride(listState(server().adminId()).replace("12000", "13000"));
+    // A reload that changes the selected client's rate shows the new one.
+    QCOMPARE(model->rateCents(u"c2"_s, 2), 11000);
+    server().setStateOverride(listState(server().adminId()).replace("11000", "11500"));
     QVERIFY(finishes(model->refresh()));
-    QCOMPARE(model->rateCents(u"c1"_s, 2), 13000);
+    QCOMPARE(model->rateCents(u"c2"_s, 2), 11500);
 }
 
 // A reload answered after a newer one, or after signing out, changes nothing.
