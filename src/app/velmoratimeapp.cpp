@@ -1,7 +1,5 @@
 #include "app/velmoratimeapp.h"
 
-#include "client/keychain.h"
-
 #include "app/loginitem.h"
 #include "app/notifier.h"
 #include "app/panelwindow.h"

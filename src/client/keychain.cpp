@@ -126,10 +126,9 @@ QCoro::Task<bool> isLocked(QString collection) {
     const QDBusMessage locked = co_await callSecretService(
         collection, QString::fromLatin1("org.freedesktop.DBus.Properties"),
         QString::fromLatin1("Get"), property);
-    co_return locked.type() ==
-        QDBusMessage::ReplyMessage &&qdbus_cast<QDBusVariant>(locked.arguments().value(0))
-            .variant()
-            .toBool();
+    if (locked.type() != QDBusMessage::ReplyMessage)
+        co_return false;
+    co_return qdbus_cast<QDBusVariant>(locked.arguments().value(0)).variant().toBool();
 }
 
 // Whether the default keyring is there and locked: then "not found" may
