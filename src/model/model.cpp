@@ -158,7 +158,10 @@ void Model::runRefresh() {
     refresh();
 }
 void Model::runAutomaticRefresh() {
-    if (m_reloadsInFlight == 0 && !m_offline)
+    // Also while the system says there is no network: a machine whose
+    // connection NetworkManager does not manage looks offline for good, and
+    // a reload that fails costs nothing. Its failure says the one cause.
+    if (m_reloadsInFlight == 0)
         reload(false);
 }
 void Model::runLogin() {

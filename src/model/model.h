@@ -49,7 +49,8 @@ class Model : public QObject {
     Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
     // A reload the user asked for is waiting for the server's answer.
     Q_PROPERTY(bool reloading READ reloading NOTIFY reloadingChanged)
-    // The system says there is no network: no periodic reloads until it is back.
+    // The system says there is no network (until the server answers all the
+    // same): failed reloads say so in one sentence, and its return reloads.
     Q_PROPERTY(bool offline READ offline WRITE setOffline NOTIFY offlineChanged)
     // Signed in as far as we know, but the keyring is locked: the token may be
     // there and cannot be read. A reload the user asks for asks to unlock it.

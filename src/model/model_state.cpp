@@ -71,6 +71,11 @@ QCoro::Task<> Model::reload(bool asked) {
         m_oldestAcceptedRefresh = id + 1;
         applyState(std::move(loaded));
         setMessage(QString());
+        // The server answered: whatever the system says, we are online.
+        if (m_offline) {
+            m_offline = false;
+            Q_EMIT offlineChanged();
+        }
     } catch (const std::exception &e) {
         setMessage(failureText(e));
     }
