@@ -146,11 +146,6 @@ void TestUpdater::check() {
     updater.start();
     QVERIFY(finished.wait(20000));
     QCOMPARE(updater.outcomeWindow() && updater.outcomeWindow()->isVisible(), newer);
-    Updater automatic(feedUrl(), u"1.0.0"_s);
-    QSignalSpy automaticFinished(&automatic, &Updater::checkFinished);
-    automatic.start();
-    QVERIFY(automaticFinished.wait(20000));
-    QCOMPARE(automatic.outcomeWindow() != nullptr, newer);
 }
 
 void TestUpdater::goneBeforeTheAnswer() {
