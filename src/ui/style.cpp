@@ -71,9 +71,11 @@ QColor messageColor() {
 }
 
 namespace {
-// A symbol of ours in the text colour, so it reads on any background; %1 in
-// the drawing stands for that colour.
-QIcon drawnIcon(const QString &svgTemplate, const QPalette &palette) {
+// The desktop theme's icon of that name, else our drawing in the text colour,
+// so it reads on any background; %1 in the drawing stands for that colour.
+QIcon themedOrDrawn(const QString &themeName, const QString &svgTemplate, const QPalette &palette) {
+    if (QIcon::hasThemeIcon(themeName))
+        return QIcon::fromTheme(themeName);
     QSvgRenderer renderer(svgTemplate.arg(palette.color(QPalette::ButtonText).name()).toUtf8());
     QIcon icon;
     for (int size : {16, 24, 32, 48}) {
@@ -89,24 +91,24 @@ QIcon drawnIcon(const QString &svgTemplate, const QPalette &palette) {
 } // namespace
 
 QIcon reloadIcon(const QPalette &palette) {
-    if (QIcon::hasThemeIcon(QStringLiteral("view-refresh")))
-        return QIcon::fromTheme(QStringLiteral("view-refresh"));
-    return drawnIcon(QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
-                                    "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' "
-                                    "stroke-width='1.7' stroke-linecap='round'/>"
-                                    "<path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>"),
-                     palette);
+    return themedOrDrawn(
+        QStringLiteral("view-refresh"),
+        QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+                       "<path d='M13 8a5 5 0 1 1-1.46-3.54' fill='none' stroke='%1' "
+                       "stroke-width='1.7' stroke-linecap='round'/>"
+                       "<path d='M13.8 1.6v4.2H9.6z' fill='%1'/></svg>"),
+        palette);
 }
 
 QIcon settingsIcon(const QPalette &palette) {
-    if (QIcon::hasThemeIcon(QStringLiteral("open-menu-symbolic")))
-        return QIcon::fromTheme(QStringLiteral("open-menu-symbolic"));
     // Three dots in a column: the common sign for "more settings here".
-    return drawnIcon(QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
-                                    "<circle cx='8' cy='3' r='1.6' fill='%1'/>"
-                                    "<circle cx='8' cy='8' r='1.6' fill='%1'/>"
-                                    "<circle cx='8' cy='13' r='1.6' fill='%1'/></svg>"),
-                     palette);
+    return themedOrDrawn(
+        QStringLiteral("open-menu-symbolic"),
+        QStringLiteral("<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+                       "<circle cx='8' cy='3' r='1.6' fill='%1'/>"
+                       "<circle cx='8' cy='8' r='1.6' fill='%1'/>"
+                       "<circle cx='8' cy='13' r='1.6' fill='%1'/></svg>"),
+        palette);
 }
 
 void neverDefault(QPushButton *button) {
