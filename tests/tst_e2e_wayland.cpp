@@ -3,6 +3,7 @@
 // panel beside the click, on the screen, focused and off the taskbar, as
 // KWin itself reports the window.
 
+#include "atspidriver.h"
 #include "sniwatcher.h"
 #include "testsupport.h"
 
@@ -61,6 +62,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void panelBesideTheClick_data();
     void panelBesideTheClick();
+    void keysReachThePanel();
 
 private:
     struct Window {
@@ -77,6 +79,7 @@ private:
     std::unique_ptr<QDBusConnection> m_bus;
     Reports m_reports;
     QProcess m_app;
+    AtspiDriver m_driver;
     int m_script = 0;
 };
 
@@ -121,6 +124,7 @@ void TestE2eWayland::initTestCase() {
     QVERIFY(m_watcher.start(address));
     m_environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
     m_environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
+    m_environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
     for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
         const QString path = m_dir.filePath(QString::fromLatin1(variable));
         QVERIFY(QDir().mkpath(path));
@@ -131,6 +135,7 @@ void TestE2eWayland::initTestCase() {
     m_app.start(QStringLiteral(VELMORA_APP_BINARY), {u"--hidden"_s});
     QVERIFY(m_app.waitForStarted(timeoutMs));
     WAIT_UNTIL(!m_watcher.items().isEmpty(), timeoutMs);
+    QVERIFY(m_driver.start(m_environment));
 }
 
 void TestE2eWayland::cleanupTestCase() {
@@ -204,6 +209,33 @@ void TestE2eWayland::panelBesideTheClick() {
     // A second click on the icon closes it.
     QVERIFY(m_watcher.activate(click));
     WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+}
+
+// Keys typed on the keyboard go to the field that holds the focus when the
+// panel opens, and Esc hides it.
+void TestE2eWayland::keysReachThePanel() {
+#ifndef VELMORA_FAKE_KEYS_BINARY
+    QSKIP("built without KWin's fake input protocol (plasma-wayland-protocols)");
+#else
+    const auto typeKeys = [&](const QStringList &keys) {
+        QProcess keyboard;
+        keyboard.setProcessEnvironment(m_environment);
+        keyboard.setProcessChannelMode(QProcess::ForwardedChannels);
+        keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), keys);
+        return keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0;
+    };
+    const QString field = u"Einrichtungslink einfügen"_s;
+    QVERIFY(m_watcher.activate(QPoint(1200, 785)));
+    std::optional<QList<Window>> shown;
+    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+    QString out;
+    DRIVE(out, u"find"_s, u"text"_s, field, u"focused"_s);
+    QVERIFY(typeKeys({u"velmora"_s}));
+    WAIT_UNTIL(m_driver.run({u"value"_s, u"text"_s, field}, &out) && out == u"velmora"_s,
+               timeoutMs);
+    QVERIFY(typeKeys({u"<Escape>"_s}));
+    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestE2eWayland)
