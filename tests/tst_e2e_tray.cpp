@@ -31,6 +31,7 @@ private Q_SLOTS:
     void lateTrayHost_data();
     void lateTrayHost();
     void trayHostRestarts();
+    void panelAtTheClick_data();
     void panelAtTheClick();
 
 private:
@@ -156,14 +157,25 @@ void TestE2eTray::trayHostRestarts() {
     UNTIL(!l.icon.isEmpty() && l.panel.isEmpty());
 }
 
+void TestE2eTray::panelAtTheClick_data() {
+    QTest::addColumn<QString>("scale");
+    QTest::newRow("unscaled") << QString();
+    // The host's point is in X pixels; the app counts in its own units.
+    QTest::newRow("scaled 1.25") << u"1.25"_s;
+}
+
 // The panel opens beside the point the host's click came with, not at the
 // pointer (which XWayland reports stale), also after the host restarted.
 void TestE2eTray::panelAtTheClick() {
+    QFETCH(QString, scale);
     const QPoint click(15, 790);
     SniWatcher watcher;
     const QString bus = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
     QVERIFY(watcher.start(bus));
+    if (!scale.isEmpty())
+        m_environment.insert(u"QT_SCALE_FACTOR"_s, scale);
     startApp({});
+    m_environment.remove(u"QT_SCALE_FACTOR"_s);
     // The icon goes to the watcher; no window shows.
     WAIT_UNTIL(!watcher.items().isEmpty(), timeoutMs);
     QVERIFY2(look().panel.isEmpty(), qPrintable(m_seen));

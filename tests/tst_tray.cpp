@@ -334,6 +334,7 @@ void TestTray::panelPlacement_data() {
     QTest::addColumn<QPoint>("click");   // (-1, -1): the host did not say
     QTest::addColumn<QPoint>("pointer"); // where Qt thinks the pointer is
     QTest::addColumn<QRect>("available");
+    QTest::addColumn<qreal>("scale"); // of the screen `available` is on
     QTest::addColumn<PlacementMethod>("method");
     QTest::addColumn<QPoint>("expected");
 
@@ -341,9 +342,15 @@ void TestTray::panelPlacement_data() {
     const QRect full(0, 0, 1920, 1080);
     const QRect belowBar(0, 32, 1920, 1048);
     const QPoint stale(640, 400);
+    const auto scaledRow = [&](const char *name, SessionKind session, QRect icon, QPoint click,
+                               QRect available, qreal scale, PlacementMethod method,
+                               QPoint expected) {
+        QTest::newRow(name) << session << icon << click << stale << available << scale << method
+                            << expected;
+    };
     const auto row = [&](const char *name, SessionKind session, QRect icon, QPoint click,
                          QRect available, PlacementMethod method, QPoint expected) {
-        QTest::newRow(name) << session << icon << click << stale << available << method << expected;
+        scaledRow(name, session, icon, click, available, 1.0, method, expected);
     };
     using enum SessionKind;
     using enum PlacementMethod;
@@ -367,6 +374,13 @@ void TestTray::panelPlacement_data() {
         Move, {1920 - 340 - 8, 32 + 8});
     row("XWayland click in a top bar: below it", XWayland, {}, {900, 12}, belowBar, Move,
         {900 - 170, 32});
+    // Hosts on X send X pixels; Qt counts in its own units on scaled screens.
+    scaledRow("X11 click on a screen scaled 2", X11, {}, {1900, 2100}, full, 2.0, Move,
+              {950 - 170, 1050 - 404});
+    scaledRow("XWayland click on a second screen scaled 1.5", XWayland, {}, {1920 + 600, 900},
+              {1920, 0, 1280, 720}, 1.5, Move, {1920 + 400 - 170, 600 - 404});
+    scaledRow("KWin click is in Qt's units already", KWinWayland, {}, {1200, 700}, full, 2.0,
+              PlasmaSurface, {1200 - 170, 700 - 404});
     row("KWin click: through the plasma shell", KWinWayland, {}, {1200, 1070}, full, PlasmaSurface,
         {1200 - 170, 1070 - 404});
     row("KWin no click: top-right corner", KWinWayland, {}, none, full, PlasmaSurface,
@@ -380,10 +394,12 @@ void TestTray::panelPlacement() {
     QFETCH(QPoint, click);
     QFETCH(QPoint, pointer);
     QFETCH(QRect, available);
+    QFETCH(qreal, scale);
     QFETCH(PlacementMethod, method);
     QFETCH(QPoint, expected);
-    const Placement placement = ::panelPlacement(
-        session, icon, click.x() < 0 ? std::nullopt : std::optional(click), pointer);
+    const Placement placement =
+        ::panelPlacement(session, icon, click.x() < 0 ? std::nullopt : std::optional(click),
+                         pointer, {{available, scale}});
     QCOMPARE(placement.method, method);
     if (method != PlacementMethod::Compositor)
         QCOMPARE(panelPosition(placement.anchor, QSize(340, 400), available), expected);

@@ -16,8 +16,25 @@ bool pointerTrusted(SessionKind session) {
     return session == SessionKind::X11;
 }
 
+QPoint fromDevicePixels(QPoint point, const QList<ScreenScale> &screens) {
+    if (screens.isEmpty())
+        return point;
+    const auto inPixels = [](const ScreenScale &screen) {
+        return QRect(screen.geometry.topLeft(), screen.geometry.size() * screen.scale);
+    };
+    ScreenScale screen = screens.first();
+    for (const ScreenScale &candidate : screens) {
+        if (inPixels(candidate).contains(point)) {
+            screen = candidate;
+            break;
+        }
+    }
+    const QPoint origin = screen.geometry.topLeft();
+    return origin + QPointF(point - origin).toPoint() / screen.scale;
+}
+
 Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,
-                         std::optional<QPoint> pointer) {
+                         std::optional<QPoint> pointer, const QList<ScreenScale> &screens) {
     Placement placement;
     switch (session) {
     case SessionKind::KWinWayland:
@@ -33,6 +50,8 @@ Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<Q
     }
     if (!icon.isEmpty())
         placement.anchor = icon;
+    else if (click && placement.method == PlacementMethod::Move)
+        placement.anchor = QRect(fromDevicePixels(*click, screens), QSize(1, 1));
     else if (click)
         placement.anchor = QRect(*click, QSize(1, 1));
     else if (pointer && pointerTrusted(session))

@@ -4,6 +4,7 @@
 // nothing of the pointer outside its own windows, so the click's point that
 // the tray host sends is the one thing to go by.
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -37,11 +38,23 @@ struct Placement {
     QRect anchor;
 };
 
+// A screen as Qt has it: device-independent geometry and its scale.
+struct ScreenScale {
+    QRect geometry;
+    qreal scale = 1;
+};
+
+// A point in the X server's pixels in Qt's device-independent units: Qt keeps
+// each screen's top-left corner and divides the rest by the screen's scale.
+// Outside every screen, the first one's scale counts.
+QPoint fromDevicePixels(QPoint point, const QList<ScreenScale> &screens);
+
 // `icon`: the icon's geometry where the tray says it (XEmbed), else empty;
-// `click`: the point a StatusNotifier host sent with its click, if usable;
+// `click`: the point a StatusNotifier host sent with its click, if usable
+// (in X pixels on X11 and XWayland, converted with `screens`);
 // `pointer`: where the pointer is, asked only where that is trustworthy.
 Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,
-                         std::optional<QPoint> pointer);
+                         std::optional<QPoint> pointer, const QList<ScreenScale> &screens = {});
 
 // Whether Qt's idea of the pointer may be used in `session`.
 bool pointerTrusted(SessionKind session);

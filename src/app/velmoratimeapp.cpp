@@ -21,11 +21,13 @@
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 
@@ -40,6 +42,13 @@ namespace {
 
 constexpr auto refreshInterval = 15s;
 
+// The screens for turning a host's click in X pixels into Qt's units.
+QList<ScreenScale> screenScales() {
+    QList<ScreenScale> scales;
+    for (const QScreen *screen : QGuiApplication::screens())
+        scales.append({screen->geometry(), screen->devicePixelRatio()});
+    return scales;
+}
 } // namespace
 
 QString trayIconName(const std::optional<State> &state) {
@@ -310,7 +319,7 @@ void VelmoraTimeApp::showPanel() {
     const std::optional<QPoint> pointer =
         pointerTrusted(session) ? std::optional<QPoint>(QCursor::pos()) : std::nullopt;
     m_panel->popUp(panelPlacement(session, m_tray ? m_tray->geometry() : QRect(),
-                                  std::exchange(m_click, std::nullopt), pointer));
+                                  std::exchange(m_click, std::nullopt), pointer, screenScales()));
 }
 
 void VelmoraTimeApp::hidePanel() {
@@ -333,7 +342,9 @@ void VelmoraTimeApp::togglePanel(std::optional<QPoint> click) {
 void VelmoraTimeApp::showTrayMenu(std::optional<QPoint> click) {
     // Hosts that draw the exported menu never ask; those that do get ours.
     const SessionKind session = PanelWindow::session();
-    if (!click && pointerTrusted(session))
+    if (click)
+        click = fromDevicePixels(*click, screenScales());
+    else if (pointerTrusted(session))
         click = QCursor::pos();
     if (!click || session == SessionKind::OtherWayland || session == SessionKind::KWinWayland)
         return; // a menu of ours cannot be placed there
