@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,11 +56,7 @@ void TestE2eTray::initTestCase() {
     QString why;
     QVERIFY2(m_x.start(m_dir.filePath(u"keyring"_s), &why, false), qPrintable(why));
     m_environment = m_x.environment();
-    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = m_dir.filePath(QString::fromLatin1(variable));
-        QVERIFY(QDir().mkpath(path));
-        m_environment.insert(QString::fromLatin1(variable), path);
-    }
+    testsupport::isolateUserDirs(m_dir.filePath(u"home"_s), &m_environment);
 }
 
 void TestE2eTray::cleanup() {
@@ -145,7 +140,10 @@ void TestE2eTray::trayHostRestarts() {
     UNTIL(!l.icon.isEmpty() && l.panel.isEmpty());
     const QRect icon = look().icon;
     m_x.click(icon.center());
-    UNTIL(!l.panel.isEmpty() && l.panel.bottom() < icon.top());
+    // Just above the icon at the bottom, reaching over it, wholly on the screen.
+    UNTIL(m_x.screen().contains(l.panel) && l.panel.bottom() < icon.top() &&
+          icon.top() - l.panel.bottom() <= 12 && l.panel.left() <= icon.center().x() &&
+          icon.center().x() <= l.panel.right());
     m_x.xdotool({u"key"_s, u"Escape"_s});
     UNTIL(l.panel.isEmpty());
 

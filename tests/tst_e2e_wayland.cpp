@@ -9,7 +9,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -125,11 +124,7 @@ void TestE2eWayland::initTestCase() {
     m_environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
     m_environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
     m_environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
-    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = m_dir.filePath(QString::fromLatin1(variable));
-        QVERIFY(QDir().mkpath(path));
-        m_environment.insert(QString::fromLatin1(variable), path);
-    }
+    testsupport::isolateUserDirs(m_dir.filePath(u"home"_s), &m_environment);
     m_app.setProcessEnvironment(m_environment);
     m_app.setProcessChannelMode(QProcess::ForwardedChannels);
     m_app.start(QStringLiteral(VELMORA_APP_BINARY), {u"--hidden"_s});

@@ -48,11 +48,14 @@ bool trustTestCertificate() {
     return true;
 }
 
-void isolateUserDirs(const QString &dir) {
-    const auto point = [&dir](const char *variable, const QString &sub) {
+void isolateUserDirs(const QString &dir, QProcessEnvironment *environment) {
+    const auto point = [&](const char *variable, const QString &sub) {
         const QString path = sub.isEmpty() ? dir : dir + QLatin1Char('/') + sub;
         QDir().mkpath(path);
-        qputenv(variable, QFile::encodeName(path));
+        if (environment)
+            environment->insert(QString::fromLatin1(variable), path);
+        else
+            qputenv(variable, QFile::encodeName(path));
     };
     point("HOME", QString());
     point("XDG_CONFIG_HOME", QStringLiteral(".config"));

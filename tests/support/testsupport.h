@@ -7,6 +7,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTest>
 #include <chrono>
@@ -103,8 +104,9 @@ DevServerOptions httpsServerOptions();
 bool trustTestCertificate();
 
 // Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_CACHE_HOME into `dir`
-// (created as needed), so a test sees whatever the code writes to disk.
-void isolateUserDirs(const QString &dir);
+// (created as needed), so a test sees whatever the code writes to disk: for
+// this process, or in `environment` for a program it starts.
+void isolateUserDirs(const QString &dir, QProcessEnvironment *environment = nullptr);
 // Every file below `dir` whose bytes contain `needle`, as paths.
 QStringList filesContaining(const QString &dir, const QByteArray &needle);
 // Starts one of the fake D-Bus services of tests/support (a Python script) on
