@@ -30,7 +30,7 @@ QPoint fromDevicePixels(QPoint point, const QList<ScreenScale> &screens) {
         }
     }
     const QPoint origin = screen.geometry.topLeft();
-    return origin + QPointF(point - origin).toPoint() / screen.scale;
+    return origin + (point - origin) / screen.scale;
 }
 
 Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,

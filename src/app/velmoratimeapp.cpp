@@ -49,6 +49,7 @@ QList<ScreenScale> screenScales() {
         scales.append({screen->geometry(), screen->devicePixelRatio()});
     return scales;
 }
+
 } // namespace
 
 QString trayIconName(const std::optional<State> &state) {
@@ -342,13 +343,14 @@ void VelmoraTimeApp::togglePanel(std::optional<QPoint> click) {
 void VelmoraTimeApp::showTrayMenu(std::optional<QPoint> click) {
     // Hosts that draw the exported menu never ask; those that do get ours.
     const SessionKind session = PanelWindow::session();
+    if (session == SessionKind::OtherWayland || session == SessionKind::KWinWayland)
+        return; // a menu of ours cannot be placed there
     if (click)
         click = fromDevicePixels(*click, screenScales());
     else if (pointerTrusted(session))
         click = QCursor::pos();
-    if (!click || session == SessionKind::OtherWayland || session == SessionKind::KWinWayland)
-        return; // a menu of ours cannot be placed there
-    m_trayMenu->popup(*click);
+    if (click)
+        m_trayMenu->popup(*click);
 }
 
 void VelmoraTimeApp::setupReminder() {
