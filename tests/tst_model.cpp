@@ -73,7 +73,6 @@ private Q_SLOTS:
     void preferencesFile();
     void badAnswerKeepsStateAndSelection();
     void viewRulesFollowTheFields();
-    void unauthorizedRefreshSignsOut();
     void clientSearch_data();
     void clientSearch();
     void choiceRules();
@@ -209,18 +208,6 @@ void ModelTest::viewRulesFollowTheFields() {
     QVERIFY(!model->isAdmin());
     QCOMPARE(variant.size(), 2);
     QCOMPARE(isAdmin.size(), 1);
-}
-
-void ModelTest::unauthorizedRefreshSignsOut() {
-    auto tokens = std::make_shared<MemoryTokenStore>();
-    auto model = m_fixture->signedInModel(server().memberId(), tokens);
-    QVERIFY(model);
-    server().setFault(u"/api/state"_s,
-                      Fault{.status = 401, .body = R"({"error":"Bitte erneut anmelden."})"});
-    QVERIFY(finishes(model->refresh()));
-    QVERIFY(!model->signedIn() && !tokens->token());
-    QVERIFY(model->state()); // kept until the next sign-out or load
-    QCOMPARE(model->message(), u"Bitte erneut anmelden."_s);
 }
 
 void ModelTest::clientSearch_data() {
