@@ -95,7 +95,7 @@ void TestE2eTray::lateTrayHost_data() {
     // Started by hand, the app shows its window after a short wait; started
     // at login it waits longer, and no window ever shows.
     QTest::newRow("by hand, tray after 5 s") << QStringList() << 5000 << true;
-    QTest::newRow("at login, tray after 20 s") << QStringList{u"--hidden"_s} << 20000 << false;
+    QTest::newRow("at login, tray after 10 s") << QStringList{u"--hidden"_s} << 10000 << false;
 }
 
 void TestE2eTray::lateTrayHost() {
