@@ -94,6 +94,9 @@ int main(int argc, char **argv) {
             press(display, code);
         }
     }
+    /* The protocol has no destructor request: free the client's side only. */
+    wl_proxy_destroy((struct wl_proxy *)fake);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
