@@ -213,11 +213,14 @@ void TestE2eApp::memberWithTheKeyboard() {
     QString out;
     SHOWS(u"signed out"_s);
     // The settings behind the header's button, as a screen reader hears them.
+    const qsizetype windows = m_x.windows(u"VelmoraTime"_s).size();
     DO(u"tab-to"_s, u"push button"_s, u"Einstellungen"_s);
     DO(u"key"_s, u"space"_s);
-    // The menu tells no screen reader it opened until an entry is chosen; a
-    // key sent before it holds the keyboard is lost, so give it a moment.
-    QTest::qWait(500);
+    // The menu tells no screen reader it opened until an entry is chosen, and
+    // a key sent before it holds the keyboard is lost: wait for its window,
+    // and a moment for the grab that follows it.
+    WAIT_UNTIL(m_x.windows(u"VelmoraTime"_s).size() > windows, timeoutMs);
+    QTest::qWait(200);
     DO(u"key"_s, u"Down"_s);
     DO(u"focus-heard"_s, u"menu item"_s, u"Beim Anmelden starten"_s);
     DO(u"key"_s, u"Down"_s);

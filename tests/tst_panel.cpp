@@ -2,6 +2,7 @@
 // in which condition, what is enabled when, that edits reach the model at
 // once and the model's changes come back without disturbing the user.
 
+#include "app/panelwindow.h"
 #include "modelfixture.h"
 #include "ui/adminsection.h"
 #include "ui/format.h"
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void adminSection();
     void reloadButtonTurnsWhileWaiting();
     void goneWithFocusInside();
+    void lateActivationKeepsTheFocus();
 
 private:
     std::unique_ptr<ModelFixture> m_fixture;
@@ -538,6 +540,25 @@ void PanelTest::goneWithFocusInside() {
     menu.reset();
     model.reset();
     QTest::qWait(100);
+}
+
+// A compositor may activate the panel after a quick open and close hid it;
+// Qt then hands the focus to the next control shown (past the disabled
+// "Gerät verbinden" to the password toggle). The next opening starts where
+// the user was.
+void PanelTest::lateActivationKeepsTheFocus() {
+    auto model = m_fixture->newModel();
+    PanelWindow window(new Menu(model.get()));
+    window.popUp({});
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QWidget *setup = part(window, "setupField");
+    QCOMPARE(window.focusWidget(), setup);
+    window.hide();
+    QApplication::setActiveWindow(&window);
+    QTest::qWait(50);
+    window.popUp({});
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(window.focusWidget(), setup);
 }
 
 QTEST_MAIN(PanelTest)

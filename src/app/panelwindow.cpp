@@ -119,8 +119,18 @@ SessionKind PanelWindow::session() {
                        qEnvironmentVariable("XDG_SESSION_TYPE"), plasmaShell);
 }
 
+void PanelWindow::restoreFocusAfterStrayActivation() {
+    QWidget *before = std::exchange(m_focusBeforeStray, nullptr);
+    QWidget *after = std::exchange(m_focusAfterStray, nullptr);
+    // Only when nothing else has moved the focus since.
+    if (before && after && focusWidget() == after && before->isEnabled() &&
+        before->isVisibleTo(this))
+        before->setFocus(Qt::OtherFocusReason);
+}
+
 void PanelWindow::popUp(const Placement &placement) {
     m_placement = placement;
+    restoreFocusAfterStrayActivation();
     fitToContent();
     place();
     show();
@@ -137,6 +147,7 @@ void PanelWindow::setActivationToken(const QString &token) {
 }
 
 void PanelWindow::present() {
+    restoreFocusAfterStrayActivation();
     fitToContent();
     if (isMinimized())
         showNormal();
@@ -208,6 +219,14 @@ bool PanelWindow::event(QEvent *event) {
     switch (event->type()) {
     case QEvent::WindowActivate:
         qCDebug(lcTray) << "panel has the focus";
+        if (!isVisible()) {
+            // Activated after it was hidden (a compositor's late answer to a
+            // quick open and close): Qt now moves the focus to the next
+            // control it finds shown, which would greet the next opening.
+            m_focusBeforeStray = focusWidget();
+            QMetaObject::invokeMethod(
+                this, [this] { m_focusAfterStray = focusWidget(); }, Qt::QueuedConnection);
+        }
         break;
     case QEvent::WindowDeactivate:
         qCDebug(lcTray) << "panel lost the focus";

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
@@ -77,6 +78,8 @@ private:
     // Window mode: the menu bar's height above the content.
     int contentTop() const;
     void layOut();
+    // Undoes what a late activation of the hidden panel did to the focus.
+    void restoreFocusAfterStrayActivation();
 
     QWidget *m_content = nullptr;
     QMenuBar *m_menuBar = nullptr;
@@ -85,4 +88,6 @@ private:
     QElapsedTimer m_focusLossClose;
     bool m_fitPending = false;
     bool m_hiding = false;
+    // The focus before and after a compositor activated the hidden panel.
+    QPointer<QWidget> m_focusBeforeStray, m_focusAfterStray;
 };
