@@ -1,10 +1,13 @@
 #pragma once
 // What the system tells about the day: the machine woke from sleep (logind's
-// PrepareForSleep on the system bus) and the network went or came back
-// (QNetworkInformation, where a backend such as NetworkManager is there).
-// Without either source nothing is reported and the periodic reload goes on.
+// PrepareForSleep) and the network went or came back (NetworkManager's State),
+// both on the system bus. Without either service nothing is reported and the
+// periodic reload goes on.
 
 #include <QObject>
+#include <QVariantMap>
+
+class QDBusVariant;
 
 class SystemWatch : public QObject {
     Q_OBJECT
@@ -20,9 +23,12 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void prepareForSleep(bool sleeping);
+    void networkPropertiesChanged(const QString &interface, const QVariantMap &changed,
+                                  const QStringList &invalidated);
+    void networkStateRead(const QDBusVariant &state);
 
 private:
-    void syncReachability();
+    void setNetworkState(uint state);
 
     bool m_online = true;
 };
