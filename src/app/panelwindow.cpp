@@ -71,12 +71,23 @@ void PanelWindow::setContent(QWidget *content) {
 }
 
 void PanelWindow::setWindowMenu(QMenu *menu) {
-    Q_ASSERT(!m_menuBar && menu);
-    m_menuBar = new QMenuBar(this);
-    // In the window itself: a global menu would put it out of sight.
-    m_menuBar->setNativeMenuBar(false);
-    m_menuBar->addMenu(menu);
-    m_menuBar->setVisible(m_mode == Mode::Window);
+    Q_ASSERT(!m_windowMenu && menu);
+    m_windowMenu = menu;
+    syncMenuBar();
+}
+
+// The menu bar is made when the panel first becomes a window: making it
+// loads the style's icons, and with them Qt's image plugins, which a panel
+// beside a tray icon never needs.
+void PanelWindow::syncMenuBar() {
+    if (m_mode == Mode::Window && m_windowMenu && !m_menuBar) {
+        m_menuBar = new QMenuBar(this);
+        // In the window itself: a global menu would put it out of sight.
+        m_menuBar->setNativeMenuBar(false);
+        m_menuBar->addMenu(m_windowMenu);
+    }
+    if (m_menuBar)
+        m_menuBar->setVisible(m_mode == Mode::Window);
     fitToContent();
     layOut();
 }
@@ -100,10 +111,7 @@ void PanelWindow::setMode(Mode mode) {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     else
         setWindowFlags(Qt::Window);
-    if (m_menuBar)
-        m_menuBar->setVisible(mode == Mode::Window);
-    fitToContent();
-    layOut();
+    syncMenuBar();
     if (wasVisible)
         show();
 }

@@ -78,11 +78,13 @@ private:
     // Window mode: the menu bar's height above the content.
     int contentTop() const;
     void layOut();
+    void syncMenuBar();
     // Undoes what a late activation of the hidden panel did to the focus.
     void restoreFocusAfterStrayActivation();
 
     QWidget *m_content = nullptr;
     QMenuBar *m_menuBar = nullptr;
+    QMenu *m_windowMenu = nullptr;
     Mode m_mode = Mode::Popup;
     Placement m_placement;
     QElapsedTimer m_focusLossClose;
