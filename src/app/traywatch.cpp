@@ -11,6 +11,7 @@
 
 #if VELMORA_HAVE_XCB
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 #endif
 
 #include <chrono>
@@ -22,10 +23,9 @@ namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
-// X trays announce themselves with a message that only clients listening on
-// the root window see; a selection query is cheap, so we ask now and then.
-constexpr auto xembedPollWithoutTray = 500ms;
-constexpr auto xembedPollWithTray = 2s;
+// Only an X server without XFixes (none seen in years) makes us ask now and
+// then whether an X tray is there.
+constexpr auto xembedPoll = 2s;
 
 QDBusMessage hostQuery() {
     QDBusMessage query = QDBusMessage::createMethodCall(
@@ -75,14 +75,59 @@ TrayWatch::TrayWatch(QObject *parent)
             m_xcb, xcb_intern_atom(m_xcb, false, name.size(), name.constData()), nullptr);
         m_selection = atom ? atom->atom : 0;
         std::free(atom);
+        if (m_selection)
+            watchSelectionOwner(screen.toInt());
     }
 #endif
     if (m_selection) {
         m_xembed = xembedTrayPresent();
         m_available = m_xembed;
-        connect(&m_xembedPoll, &QTimer::timeout, this, &TrayWatch::pollXEmbed);
-        m_xembedPoll.start(m_xembed ? xembedPollWithTray : xembedPollWithoutTray);
+        if (!m_selectionEvents) {
+            connect(&m_xembedPoll, &QTimer::timeout, this, &TrayWatch::pollXEmbed);
+            m_xembedPoll.start(xembedPoll);
+        }
     }
+}
+
+// X tray hosts come and go by owning the tray selection; XFixes tells us of
+// each change, so an idle app is never woken to ask.
+void TrayWatch::watchSelectionOwner(int screenNumber) {
+#if VELMORA_HAVE_XCB
+    const xcb_query_extension_reply_t *xfixes = xcb_get_extension_data(m_xcb, &xcb_xfixes_id);
+    if (!xfixes || !xfixes->present)
+        return;
+    std::free(xcb_xfixes_query_version_reply(
+        m_xcb, xcb_xfixes_query_version(m_xcb, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+        nullptr));
+    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(m_xcb));
+    for (int i = 0; i < screenNumber && screen.rem > 1; ++i)
+        xcb_screen_next(&screen);
+    xcb_xfixes_select_selection_input(m_xcb, screen.data->root, m_selection,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xcb_flush(m_xcb);
+    m_selectionEvents = xfixes->first_event + XCB_XFIXES_SELECTION_NOTIFY;
+    qApp->installNativeEventFilter(this);
+#else
+    Q_UNUSED(screenNumber)
+#endif
+}
+
+bool TrayWatch::nativeEventFilter(const QByteArray &type, void *message, qintptr *) {
+#if VELMORA_HAVE_XCB
+    if (type != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<xcb_generic_event_t *>(message);
+    if ((event->response_type & 0x7f) == m_selectionEvents &&
+        reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event)->selection ==
+            m_selection)
+        pollXEmbed();
+#else
+    Q_UNUSED(type)
+    Q_UNUSED(message)
+#endif
+    return false; // Qt's clipboard sees the same events
 }
 
 TrayWatch::~TrayWatch() = default;
@@ -140,8 +185,6 @@ void TrayWatch::update(bool statusNotifier, bool xembed) {
         qCDebug(lcTray) << "tray hosts: StatusNotifier" << statusNotifier << "XEmbed" << xembed;
     m_statusNotifier = statusNotifier;
     m_xembed = xembed;
-    if (m_xembedPoll.isActive())
-        m_xembedPoll.setInterval(xembed ? xembedPollWithTray : xembedPollWithoutTray);
     bool available = false;
     switch (m_committed) {
     case Protocol::None:

@@ -15,6 +15,7 @@
 // itself, and re-registers a D-Bus icon when the watcher comes back, but it
 // never moves an icon from one protocol to the other.
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -22,7 +23,7 @@
 class QDBusServiceWatcher;
 struct xcb_connection_t;
 
-class TrayWatch : public QObject {
+class TrayWatch : public QObject, private QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     enum class Protocol { None, StatusNotifier, XEmbed };
@@ -49,12 +50,15 @@ private Q_SLOTS:
 
 private:
     bool xembedTrayPresent() const;
+    void watchSelectionOwner(int screenNumber);
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *result) override;
     void pollXEmbed();
     void update(bool statusNotifier, bool xembed);
 
     QDBusServiceWatcher *m_watcher = nullptr;
     xcb_connection_t *m_xcb = nullptr;
-    std::uint32_t m_selection = 0; // _NET_SYSTEM_TRAY_S<screen>
+    std::uint32_t m_selection = 0;      // _NET_SYSTEM_TRAY_S<screen>
+    std::uint8_t m_selectionEvents = 0; // XFixes' selection notify, 0 without XFixes
     QTimer m_xembedPoll;
     bool m_statusNotifier = false;
     bool m_xembed = false;
