@@ -143,6 +143,12 @@ void TestTray::rightThroughTheDay() {
                          QDateTime::currentMSecsSinceEpoch() - 60'000.0);
     m_system.write("resume\n");
     QTRY_VERIFY(model->state() && model->state()->running);
+
+    // Started while the system still says there is no network: told at once.
+    VelmoraTimeApp later(fixture.newModel(), quietOptions(10s));
+    QTRY_VERIFY(later.model()->offline());
+    m_system.write("network 70\n");
+    QTRY_VERIFY(!later.model()->offline());
 }
 
 void TestTray::iconFollowsTheTimer() {
