@@ -460,6 +460,18 @@ void TestTray::statusNotifierItem() {
     const auto pixmaps = qdbus_cast<SniPixmaps>(property(u"IconPixmap"_s).value<QDBusArgument>());
     QVERIFY(!pixmaps.isEmpty());
     QCOMPARE(pixmaps.first().argb.size(), pixmaps.first().width * pixmaps.first().height * 4);
+    // A themed name only for a symbol installed into the hicolor theme.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.filePath(u"home"_s)));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(data.path()));
+    QCOMPARE(property(u"IconName"_s).toString(), QString());
+    QVERIFY(writeFile(data.filePath(u"icons/hicolor/scalable/status/de.velmora.zeit-timer.svg"_s),
+                      "<svg/>"));
+    QCOMPARE(property(u"IconName"_s).toString(), u"de.velmora.zeit-timer"_s);
+    item.setIconName(u"record.circle.fill"_s);
+    QCOMPARE(property(u"IconName"_s).toString(), QString());
+    qunsetenv("XDG_DATA_HOME");
+    qunsetenv("XDG_DATA_DIRS");
 
     // Clicks: Plasma's global point; waybar's point relative to the icon,
     // which lands within 64 px of the origin.

@@ -16,6 +16,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QtEndian>
 
 QDBusArgument &operator<<(QDBusArgument &argument, const SniPixmap &pixmap) {
@@ -55,6 +56,20 @@ const QString title = QStringLiteral("velmora Zeit");
 // A click this close to the origin came with coordinates relative to the
 // icon (waybar); no host puts a tray there.
 constexpr int relativeClickRadius = 64;
+
+// The theme name of a symbol, where the package installed it into the hicolor
+// theme: hosts draw a named icon from its SVG, sharp at any scale. A build
+// that is not installed has none; hosts then draw the pictures.
+QString themedIconName(const QString &symbol) {
+    const QString name = symbol == u"record.circle.fill" ? QStringLiteral("de.velmora.zeit-running")
+                         : symbol == u"timer"            ? QStringLiteral("de.velmora.zeit-timer")
+                                                         : QString();
+    const QString file = QStringLiteral("icons/hicolor/scalable/status/%1.svg").arg(name);
+    const bool installed =
+        !name.isEmpty() &&
+        !QStandardPaths::locate(QStandardPaths::GenericDataLocation, file).isEmpty();
+    return installed ? name : QString();
+}
 
 } // namespace
 
@@ -97,8 +112,7 @@ public:
     QString title() const { return ::title; }
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
-    // Our symbols are in no icon theme: the pictures are what hosts draw.
-    QString iconName() const { return {}; }
+    QString iconName() const { return themedIconName(m_item->iconName()); }
     SniPixmaps iconPixmap() const { return m_item->pixmaps(); }
     QString empty() const { return {}; }
     SniPixmaps noPixmaps() const { return {}; }
