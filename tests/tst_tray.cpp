@@ -9,6 +9,7 @@
 #include "app/statusnotifieritem.h"
 #include "app/velmoratimeapp.h"
 #include "modelfixture.h"
+#include "sniwatcher.h"
 #include "ui/menu.h"
 
 #include <QAction>
@@ -515,6 +516,14 @@ void TestTray::statusNotifierItem() {
     QCOMPARE(root.children[1].children[1].properties.value(u"toggle-state"_s).toInt(), 0);
     QVERIFY(remind->actions().at(0)->isChecked());
     QDBusConnection::disconnectFromBus(u"velmora-test-host"_s);
+
+    // A watcher that comes up gets the item; dropped by it, the item comes back.
+    SniWatcher watcher;
+    QVERIFY(watcher.start(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
+    QTRY_COMPARE(watcher.items(), QStringList{item.serviceName()});
+    Q_EMIT watcher.StatusNotifierItemUnregistered(item.serviceName());
+    QTRY_COMPARE(watcher.items().size(), 2);
+    watcher.stop();
 }
 
 QTEST_MAIN(TestTray)

@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtEndian>
 
 QDBusArgument &operator<<(QDBusArgument &argument, const SniPixmap &pixmap) {
@@ -56,6 +57,9 @@ const QString title = QStringLiteral("velmora Zeit");
 // A click this close to the origin came with coordinates relative to the
 // icon (waybar); no host puts a tray there.
 constexpr int relativeClickRadius = 64;
+// Registering again after a host dropped the item: how soon, how often.
+constexpr auto reRegisterDelay = std::chrono::seconds(1);
+constexpr int maxDropsByHost = 3;
 
 // The theme name of a symbol, where the package installed it into the hicolor
 // theme: hosts draw a named icon from its SVG, sharp at any scale. A build
@@ -173,12 +177,29 @@ StatusNotifierItem::StatusNotifierItem(QMenu *menu, QObject *parent)
                                         QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &owner) {
+                m_dropsByHost = 0;
                 if (owner.isEmpty())
                     setRegistered(false);
                 else
                     registerWithWatcher();
             });
+    bus.connect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+                QStringLiteral("StatusNotifierItemUnregistered"), this,
+                SLOT(itemUnregistered(QString)));
     registerWithWatcher();
+}
+
+// A host may drop a live item: GNOME's AppIndicator extension does when its
+// own setup of the item fails, as it sometimes does on a busy machine right
+// after the shell started. Registered again a moment later, the icon comes
+// back; a host that keeps dropping it is left alone after a few tries.
+void StatusNotifierItem::itemUnregistered(const QString &service) {
+    if (service != m_serviceName || m_dropsByHost >= maxDropsByHost)
+        return;
+    ++m_dropsByHost;
+    qCInfo(lcTray) << "the tray host dropped the icon; registering it again";
+    setRegistered(false);
+    QTimer::singleShot(reRegisterDelay, this, &StatusNotifierItem::registerWithWatcher);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {

@@ -69,6 +69,9 @@ Q_SIGNALS:
     void activationTokenProvided(const QString &token);
     void registeredChanged(bool registered);
 
+private Q_SLOTS:
+    void itemUnregistered(const QString &service);
+
 private:
     friend class StatusNotifierItemAdaptor;
     void registerWithWatcher();
@@ -82,4 +85,5 @@ private:
     QString m_iconName;
     QString m_toolTip;
     bool m_registered = false;
+    int m_dropsByHost = 0; // since the watcher last came up
 };

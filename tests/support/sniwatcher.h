@@ -48,6 +48,10 @@ public:
         return m_bus->call(call).type() == QDBusMessage::ReplyMessage;
     }
 
+Q_SIGNALS:
+    // As a host does when it drops an item.
+    void StatusNotifierItemUnregistered(const QString &service);
+
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString &service) {
         m_items.append(service.startsWith(u'/') ? message().service() : service);
