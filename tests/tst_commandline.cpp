@@ -6,7 +6,7 @@
 // their texts are shown by the timer-status test.
 
 #include "app/remotecontrol.h"
-#include "app/singleinstance.h"
+#include "desktop/singleinstance.h"
 #include "modelfixture.h"
 #include "testsupport.h"
 

@@ -2,7 +2,7 @@
 // in which condition, what is enabled when, that edits reach the model at
 // once and the model's changes come back without disturbing the user.
 
-#include "app/panelwindow.h"
+#include "tray/panelwindow.h"
 #include "modelfixture.h"
 #include "ui/adminsection.h"
 #include "ui/format.h"

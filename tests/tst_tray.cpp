@@ -3,13 +3,16 @@
 // the start at login; where the panel goes per session, and what a
 // StatusNotifier host sees of our item.
 
-#include "app/dbusmenu.h"
-#include "app/loginitem.h"
-#include "app/panelwindow.h"
-#include "app/statusnotifieritem.h"
+#include "app/settingsmenu.h"
 #include "app/velmoratimeapp.h"
+#include "desktop/loginitem.h"
 #include "modelfixture.h"
 #include "sniwatcher.h"
+#include "tray/dbusmenu.h"
+#include "tray/panelwindow.h"
+#include "tray/statusnotifieritem.h"
+#include "tray/symbols.h"
+#include "tray/tray.h"
 #include "ui/menu.h"
 
 #include <QAction>
@@ -108,17 +111,17 @@ void TestTray::rightThroughTheDay() {
         fixture.newModel(std::make_shared<MemoryTokenStore>(server.issueToken(member))),
         quietOptions(10s));
     Model *model = app.model();
-    QCOMPARE(app.toolTip(), u"Wird geladen …"_s);
+    QCOMPARE(app.tray()->toolTip(), u"Wird geladen …"_s);
     QTRY_VERIFY_WITH_TIMEOUT(model->state(), 2000);
     QVERIFY(model->state()->running);
-    QCOMPARE(app.iconName(), u"record.circle.fill"_s);
+    QCOMPARE(app.tray()->iconName(), u"record.circle.fill"_s);
 
     // The network goes, really: reloads fail, and say so in one sentence.
     server.setFault(u"/api/state"_s, Fault{.drop = true});
     m_system.write("network 20\n");
     QTRY_VERIFY(model->offline());
     QCOMPARE(model->message(), offlineText());
-    QVERIFY(app.toolTip().endsWith(u'\n' + offlineText()));
+    QVERIFY(app.tray()->toolTip().endsWith(u'\n' + offlineText()));
     QVERIFY(finishes(model->refresh()));
     QCOMPARE(model->message(), offlineText());
     server.clearFaults();
@@ -129,7 +132,7 @@ void TestTray::rightThroughTheDay() {
     QTRY_VERIFY(model->state() && !model->state()->running);
     QCOMPARE(server.requestsTo(u"/api/state"_s).size(), 1);
     QCOMPARE(model->message(), QString());
-    QCOMPARE(app.toolTip(), u"Kein Timer läuft"_s);
+    QCOMPARE(app.tray()->toolTip(), u"Kein Timer läuft"_s);
 
     // NetworkManager may say "disconnected" of a connection it does not
     // manage: the server's answer counts, and nothing stays stuck offline.
@@ -137,7 +140,7 @@ void TestTray::rightThroughTheDay() {
     QTRY_VERIFY(model->offline());
     model->runAutomaticRefresh();
     QTRY_VERIFY(!model->offline() && model->message().isEmpty());
-    QCOMPARE(app.toolTip(), u"Kein Timer läuft"_s);
+    QCOMPARE(app.tray()->toolTip(), u"Kein Timer läuft"_s);
 
     const Rate rate = model->state()->rates.value(0);
     server.startEntryFor(member, rate.clientId, rate.reasonId, QString(),
@@ -162,15 +165,15 @@ void TestTray::iconFollowsTheTimer() {
     const Rate rate = owned->state()->rates.value(0);
     VelmoraTimeApp app(std::move(owned), quietOptions(0ms));
     Model *model = app.model();
-    QSignalSpy changes(&app, &VelmoraTimeApp::iconNameChanged);
+    QSignalSpy changes(app.tray(), &Tray::iconNameChanged);
     // Both symbols draw at the sizes trays ask for, told apart at a glance.
     for (const int size : {16, 22, 48}) {
         const QImage timer = iconImage(symbolIcon(u"timer"_s), size);
         QCOMPARE(timer.size(), QSize(size, size));
         QVERIFY(timer != iconImage(symbolIcon(u"record.circle.fill"_s), size));
     }
-    QCOMPARE(app.iconName(), u"timer"_s);
-    QTRY_VERIFY(app.isReady());
+    QCOMPARE(app.tray()->iconName(), u"timer"_s);
+    QTRY_VERIFY(app.tray()->isReady());
     const auto startElsewhere = [&] {
         server.startEntryFor(server.memberId(), rate.clientId, rate.reasonId, QString(),
                              QDateTime::currentMSecsSinceEpoch() - 60'000.0);
@@ -180,9 +183,9 @@ void TestTray::iconFollowsTheTimer() {
     // A timer started on another device shows after the next reload, in the
     // window's icon too when there is no tray.
     QVERIFY(startElsewhere());
-    QCOMPARE(app.iconName(), u"record.circle.fill"_s);
+    QCOMPARE(app.tray()->iconName(), u"record.circle.fill"_s);
     QCOMPARE(changes.size(), 1);
-    QCOMPARE(iconImage(app.panelWindow()->windowIcon()),
+    QCOMPARE(iconImage(app.tray()->panelWindow()->windowIcon()),
              iconImage(symbolIcon(u"record.circle.fill"_s)));
     // Reloads that change nothing about it set nothing, even when other
     // parts of the state change.
@@ -193,13 +196,13 @@ void TestTray::iconFollowsTheTimer() {
 
     server.stopEntryFor(server.memberId());
     QVERIFY(finishes(model->refresh()));
-    QCOMPARE(app.iconName(), u"timer"_s);
-    QCOMPARE(iconImage(app.panelWindow()->windowIcon()), iconImage(symbolIcon(u"timer"_s)));
+    QCOMPARE(app.tray()->iconName(), u"timer"_s);
+    QCOMPARE(iconImage(app.tray()->panelWindow()->windowIcon()), iconImage(symbolIcon(u"timer"_s)));
 
     // Signing out drops the state, and with it the running timer.
     QVERIFY(startElsewhere());
     QVERIFY(finishes(model->logout()));
-    QCOMPARE(app.iconName(), u"timer"_s);
+    QCOMPARE(app.tray()->iconName(), u"timer"_s);
     QCOMPARE(changes.size(), 4);
 }
 
@@ -208,14 +211,14 @@ void TestTray::withoutTrayThePanelIsAWindow() {
     ModelFixture fixture;
     QVERIFY(fixture.started());
     VelmoraTimeApp app(fixture.newModel(), quietOptions(300ms));
-    QSignalSpy ready(&app, &VelmoraTimeApp::ready);
+    QSignalSpy ready(app.tray(), &Tray::ready);
     // A show request during the wait for a tray is kept for its end.
     app.showPanel();
-    QVERIFY(!app.panelWindow()->isVisible());
+    QVERIFY(!app.tray()->panelWindow()->isVisible());
 
     QVERIFY(ready.wait(10000));
-    QVERIFY(!app.hasTray());
-    PanelWindow *window = app.panelWindow();
+    QVERIFY(!app.tray()->hasTray());
+    PanelWindow *window = app.tray()->panelWindow();
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowType(), Qt::Window);
     QVERIFY(!(window->windowFlags() & Qt::FramelessWindowHint));
@@ -223,13 +226,13 @@ void TestTray::withoutTrayThePanelIsAWindow() {
     // Its menu bar offers what the tray menu would.
     const QMenuBar *menuBar = window->findChild<QMenuBar *>();
     QVERIFY(menuBar && menuBar->isVisible());
-    QVERIFY(app.windowMenu()->actions().contains(app.startAtLoginAction()));
-    QCOMPARE(window->size(), app.menu()->sizeHint() + QSize(0, menuBar->height()));
-    QCOMPARE(app.menu()->geometry().top(), menuBar->geometry().bottom() + 1);
+    QVERIFY(app.settingsMenu()->actions().contains(app.settingsMenu()->startAtLoginAction()));
+    QCOMPARE(window->size(), app.tray()->menu()->sizeHint() + QSize(0, menuBar->height()));
+    QCOMPARE(app.tray()->menu()->geometry().top(), menuBar->geometry().bottom() + 1);
 
     // The window is the whole app: it does not hide, and closing it quits.
-    app.togglePanel();
-    app.hidePanel();
+    app.tray()->togglePanel();
+    app.tray()->hidePanel();
     QVERIFY(window->isVisible());
     QSignalSpy closing(window, &PanelWindow::closeRequested);
     window->close();
@@ -243,14 +246,14 @@ void TestTray::startAtLogin() {
     QCOMPARE(XdgAutostart::entryPath(), entry);
     ModelFixture fixture;
     VelmoraTimeApp app(fixture.newModel(), quietOptions(0ms));
-    QTRY_VERIFY(app.isReady());
-    QAction *toggle = app.startAtLoginAction();
+    QTRY_VERIFY(app.tray()->isReady());
+    QAction *toggle = app.settingsMenu()->startAtLoginAction();
     QVERIFY(toggle->isCheckable() && toggle->isVisible() && !toggle->isChecked());
     QCOMPARE(toggle->text(), u"Beim Anmelden starten"_s);
     // The check mark is read afresh whenever the menu opens.
     const auto menuShowsChecked = [&app, toggle] {
-        app.windowMenu()->popup(QPoint(0, 0));
-        app.windowMenu()->hide();
+        app.settingsMenu()->popup(QPoint(0, 0));
+        app.settingsMenu()->hide();
         return toggle->isChecked();
     };
 

@@ -3,7 +3,7 @@
 // timer.png and record.circle.fill.png. Tests read the tray icon's state by
 // comparing the screen with these.
 
-#include "app/velmoratimeapp.h"
+#include "tray/symbols.h"
 
 #include <QGuiApplication>
 #include <QImage>

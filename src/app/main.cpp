@@ -1,9 +1,9 @@
 #include "app/commandline.h"
-#include "app/panelplacement.h"
 #include "app/remotecontrol.h"
-#include "app/singleinstance.h"
 #include "app/velmoratimeapp.h"
 #include "client/logging.h"
+#include "desktop/singleinstance.h"
+#include "tray/panelplacement.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,7 +1,7 @@
 #include "app/reminder.h"
 
-#include "app/notifier.h"
 #include "app/timerstatus.h"
+#include "desktop/notifier.h"
 #include "model/model.h"
 
 #include <QTimeZone>

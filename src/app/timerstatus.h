@@ -4,6 +4,7 @@
 // app already holds; neither sends a request.
 
 #include "client/records.h"
+#include "desktop/commandanswer.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -16,13 +17,6 @@
 QString trayToolTip(bool signedIn, const std::optional<State> &state, const QString &trouble = {});
 // The first of these for a running entry.
 QString runningSummary(const Entry &entry);
-
-// What a command of the command line prints, and its exit code.
-struct CommandAnswer {
-    int exitCode = 0;
-    QByteArray text; // to stdout for exit codes 0 and 1, else to stderr
-    bool operator==(const CommandAnswer &) const = default;
-};
 
 // Exit codes of --status and --stop.
 enum CommandExit {

@@ -1,4 +1,4 @@
-#include "app/loginitem.h"
+#include "desktop/loginitem.h"
 
 #include <algorithm>
 

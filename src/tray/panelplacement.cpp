@@ -1,4 +1,4 @@
-#include "app/panelplacement.h"
+#include "tray/panelplacement.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "app/notifier.h"
+#include "desktop/notifier.h"
 
 #include "client/logging.h"
 

@@ -1,7 +1,7 @@
-#include "app/panelwindow.h"
+#include "tray/panelwindow.h"
 
 #if VELMORA_PLASMA_SHELL
-#include "app/plasmashell.h"
+#include "tray/plasmashell.h"
 #endif
 
 #include "client/logging.h"

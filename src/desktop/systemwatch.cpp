@@ -1,4 +1,4 @@
-#include "app/systemwatch.h"
+#include "desktop/systemwatch.h"
 
 #include "client/logging.h"
 

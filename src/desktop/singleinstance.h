@@ -3,7 +3,7 @@
 // later start finds it, asks it to show its panel and ends. The command line
 // asks it questions over the same socket (--status, --stop).
 
-#include "app/timerstatus.h"
+#include "desktop/commandanswer.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>

@@ -1,8 +1,8 @@
-#include "app/statusnotifieritem.h"
+#include "tray/statusnotifieritem.h"
 
-#include "app/dbusmenu.h"
-#include "app/velmoratimeapp.h"
 #include "client/logging.h"
+#include "tray/dbusmenu.h"
+#include "tray/symbols.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>

@@ -1,4 +1,4 @@
-#include "app/plasmashell.h"
+#include "tray/plasmashell.h"
 
 #include "client/logging.h"
 

@@ -1,4 +1,4 @@
-#include "app/traywatch.h"
+#include "tray/traywatch.h"
 
 #include "client/logging.h"
 

@@ -1,4 +1,4 @@
-#include "app/dbusmenu.h"
+#include "tray/dbusmenu.h"
 
 #include <QAction>
 #include <QActionEvent>

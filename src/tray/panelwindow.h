@@ -3,7 +3,7 @@
 // popup that closes when it loses focus; without a tray it is an ordinary
 // window. Its height follows the panel's content.
 
-#include "app/panelplacement.h"
+#include "tray/panelplacement.h"
 
 #include <QElapsedTimer>
 #include <QPoint>

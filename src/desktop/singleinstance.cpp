@@ -1,4 +1,4 @@
-#include "app/singleinstance.h"
+#include "desktop/singleinstance.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
