@@ -102,6 +102,12 @@ void TestCommandLine::answers_data() {
         u"„--hidden“ nimmt keinen Wert an."_s);
     row("stray argument", {u"jetzt"_s}, true, true, 2, {},
         u"Unerwartetes Argument „jetzt“.\n"_s + hint);
+    row("a third name", {u"--start"_s, u"a"_s, u"b"_s, u"c"_s}, true, true, 2, {},
+        u"Unerwartetes Argument „c“."_s);
+    row("two requests at once", {u"--start"_s, u"--stop"_s}, true, true, 2, {},
+        u"--status, --stop, --start, --toggle und --recent gehen nur einzeln."_s);
+    row("note without start", {u"--toggle"_s, u"--note"_s, u"x"_s}, true, true, 2, {},
+        u"--note gilt nur zusammen mit --start."_s);
     row("no display", {}, false, false, 1, {}, u"Keine grafische Sitzung"_s);
     row("second start", {}, true, true, 0, {}, {}, 1);
     row("second start, verbose", {u"--verbose"_s}, true, true, 0, {}, {}, 1);
@@ -134,52 +140,149 @@ void TestCommandLine::answers() {
 
 void TestCommandLine::instanceCommands_data() {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("instance"); // "member" (a timer runs), "admin", "": none
-    QTest::addColumn<bool>("refuse");      // the server refuses the stop
-    QTest::addColumn<bool>("busy");        // a slow stop of the panel's is under way
+    // "member" (a timer runs), "idle member" (it was stopped: one recent
+    // pair), "admin" (nothing runs, nothing recent), "": no instance.
+    QTest::addColumn<QString>("instance");
+    QTest::addColumn<QString>("refused"); // the path the server refuses
+    QTest::addColumn<bool>("busy");       // a slow stop of the panel's is under way
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<QString>("complaint");
-    const auto row = [](const char *name, const QStringList &arguments, const QString &instance,
-                        int exitCode, const QString &printed, const QString &complaint = {},
-                        bool refuse = false, bool busy = false) {
-        QTest::newRow(name) << arguments << instance << refuse << busy << exitCode << printed
-                            << complaint;
+    QTest::addColumn<QStringList>("requests"); // what reaches the server, in order
+    struct Row {
+        const char *name;
+        QStringList arguments;
+        QString instance;
+        int exitCode;
+        QString printed{}, complaint{};
+        QStringList requests{};
+        QString refused{};
+        bool busy = false;
     };
-    const QStringList status{u"--status"_s}, stop{u"--stop"_s};
-    row("status, timer runs", status, u"member"_s, 0, u"Müller GmbH · Entwicklung · 01:2"_s);
-    row("status as JSON, no timer", {u"--json"_s, u"--status"_s}, u"admin"_s, 1,
-        u"{\"running\":null}\n"_s);
-    row("status, no instance", status, {}, 3, {}, u"läuft nicht"_s);
-    row("stop", stop, u"member"_s, 0, u"Timer gestoppt."_s);
-    row("stop, no timer", stop, u"admin"_s, 1, u"Kein Timer läuft\n"_s);
-    row("stop refused", stop, u"member"_s, 4, {}, u"Kein Zugriff.\n"_s, true);
-    row("stop while another stop is under way", stop, u"member"_s, 1, u"Kein Timer läuft\n"_s, {},
-        false, true);
-    row("json alone", {u"--json"_s}, u"member"_s, 2, {},
-        u"--json gilt nur zusammen mit --status."_s);
+    const QString stop = u"/api/time/stop"_s, start = u"/api/time/start"_s, state = u"/api/state"_s;
+    const QString member = u"member"_s, idle = u"idle member"_s, admin = u"admin"_s;
+    for (const Row &row : std::initializer_list<Row>{
+             {"status, timer runs",
+              {u"--status"_s},
+              member,
+              0,
+              u"Müller GmbH · Entwicklung · 01:2"_s},
+             {"status as JSON, no timer",
+              {u"--json"_s, u"--status"_s},
+              admin,
+              1,
+              u"{\"running\":null}\n"_s},
+             {"status, no instance", {u"--status"_s}, {}, 3, {}, u"läuft nicht"_s},
+             {"stop", {u"--stop"_s}, member, 0, u"Timer gestoppt."_s, {}, {stop, state}},
+             {"stop, no timer", {u"--stop"_s}, admin, 1, u"Kein Timer läuft\n"_s},
+             {"stop refused", {u"--stop"_s}, member, 4, {}, u"Kein Zugriff.\n"_s, {stop}, stop},
+             {"stop while another stop is under way",
+              {u"--stop"_s},
+              member,
+              1,
+              u"Kein Timer läuft\n"_s,
+              {},
+              {stop, state},
+              {},
+              true},
+             {"json alone",
+              {u"--json"_s},
+              member,
+              2,
+              {},
+              u"--json gilt nur zusammen mit --status oder --recent."_s},
+             {"start by folded prefixes switches",
+              {u"--start"_s, u"bäck"_s, u"SUP"_s, u"--note"_s, u"Brot\nund Brötchen"_s},
+              member,
+              0,
+              u"Timer gestartet: Bäckerei Schäfer · Support\n"_s,
+              {},
+              {stop, start, state}},
+             {"start, the pair runs already",
+              {u"--start"_s, u"muller gmbh"_s, u"entw"_s},
+              member,
+              0,
+              u"Läuft bereits: Müller GmbH · Entwicklung\n"_s},
+             {"start, ambiguous client",
+              {u"--start"_s, u"mul"_s},
+              member,
+              2,
+              {},
+              u"„mul“ ist nicht eindeutig. Gemeint ist einer von:\n  Müller GmbH\n"
+              u"  MÜLLER Logistik\n  Muller & Co\n"_s},
+             {"start, unknown reason",
+              {u"--start"_s, u"Bäckerei"_s, u"Reise"_s},
+              member,
+              2,
+              {},
+              u"Kein Grund passt zu „Reise“. Zur Auswahl:\n  Beratung\n  Support\n"_s},
+             {"start, client without a reason named",
+              {u"--start"_s, u"praxis"_s},
+              admin,
+              2,
+              {},
+              u"Welcher Grund für Praxis Dr. Weiß?"_s},
+             {"start, the client's only reason",
+              {u"--start"_s, u"öko"_s},
+              admin,
+              0,
+              u"Timer gestartet: Öko-Hof Jürgens · Support\n"_s,
+              {},
+              {start, state}},
+             {"start refused",
+              {u"--start"_s, u"öko"_s},
+              admin,
+              4,
+              {},
+              u"Kein Zugriff.\n"_s,
+              {start},
+              start},
+             {"start, nothing recent", {u"--start"_s}, admin, 2, {}, u"--start KUNDE GRUND"_s},
+             {"start, signed out", {u"--start"_s}, u"signed out"_s, 3, {}, u"nicht angemeldet"_s},
+             {"toggle stops", {u"--toggle"_s}, member, 0, u"Timer gestoppt."_s, {}, {stop, state}},
+             {"toggle starts the newest pair",
+              {u"--toggle"_s},
+              idle,
+              0,
+              u"Timer gestartet: Müller GmbH · Entwicklung\n"_s,
+              {},
+              {start, state}},
+             {"recent", {u"--recent"_s}, idle, 0, u"Müller GmbH · Entwicklung\n"_s},
+             {"recent as JSON",
+              {u"--recent"_s, u"--json"_s},
+              idle,
+              0,
+              u"[{\"client\":\"Müller GmbH\",\"clientId\":\"c1\",\"reason\":\"Entwicklung\","
+              u"\"reasonId\":2}]\n"_s},
+         })
+        QTest::newRow(row.name) << row.arguments << row.instance << row.refused << row.busy
+                                << row.exitCode << row.printed << row.complaint << row.requests;
 }
 
 void TestCommandLine::instanceCommands() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, instance);
-    QFETCH(bool, refuse);
+    QFETCH(QString, refused);
     QFETCH(bool, busy);
     QFETCH(int, exitCode);
     QFETCH(QString, printed);
     QFETCH(QString, complaint);
-    const bool stopped = exitCode == 0 && arguments == QStringList{u"--stop"_s};
+    QFETCH(QStringList, requests);
 
     ModelFixture fixture;
     QVERIFY(fixture.started());
     DevServer &server = fixture.server();
-    std::unique_ptr<Model> model = instance == u"member"  ? fixture.signedInModel(server.memberId())
+    std::unique_ptr<Model> model = instance.contains(u"member")
+                                       ? fixture.signedInModel(server.memberId())
                                    : instance == u"admin" ? fixture.signedInModel(server.adminId())
                                                           : fixture.newModel();
     QVERIFY(model);
-    if (refuse)
-        server.setFault(u"/api/time/stop"_s,
-                        Fault{.status = 403, .body = R"({"error":"Kein Zugriff."})"});
+    if (instance == u"idle member") {
+        server.stopEntryFor(server.memberId());
+        QVERIFY(finishes(model->refresh()));
+    }
+    if (!refused.isEmpty())
+        server.setFault(refused, Fault{.status = 403, .body = R"({"error":"Kein Zugriff."})"});
     server.clearRequests();
     SingleInstance first;
     RemoteControl remote(model.get());
@@ -197,11 +300,13 @@ void TestCommandLine::instanceCommands() {
     QVERIFY2(app.exitCode == exitCode, qPrintable(app.out + app.err));
     QVERIFY2(app.out.contains(printed) && app.err.contains(complaint),
              qPrintable(app.out + app.err));
-    QCOMPARE(server.requestsTo(u"/api/time/stop"_s).size(), stopped || refuse || busy ? 1 : 0);
-    // Only a stop reaches the server; a status is answered from the state held.
-    QCOMPARE(server.requestsTo(u"/api/state"_s).size(), stopped || busy ? 1 : 0);
-    if (stopped)
-        QVERIFY(model->state() && !model->state()->running);
+    QStringList sent;
+    for (const RecordedRequest &request : server.requests())
+        sent << request.path;
+    QCOMPARE(sent, requests);
+    if (requests.contains(u"/api/time/start"_s) && exitCode == 0)
+        QCOMPARE(server.requestsTo(u"/api/time/start"_s).constFirst().body.contains("Brot"),
+                 arguments.contains(u"--note"_s));
 }
 
 // A crash leaves the socket behind; the next start takes it over and a later

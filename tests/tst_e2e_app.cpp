@@ -35,6 +35,12 @@ const QStringList startForm{u"text\tKunde suchen"_s,        u"label\tKunde"_s,
                             u"combo box\tKunde"_s,          u"label\tGrund"_s,
                             u"combo box\tGrund"_s,          u"text\tNotiz (optional)"_s,
                             u"push button\tTimer starten"_s};
+// The same after the member's start: the pair is offered under the pickers.
+const QStringList startFormWithRecent =
+    startForm.mid(0, 5) +
+    QStringList{u"label\tZuletzt genutzt"_s,
+                u"push button\tStarten: MÜLLER Logistik · Beratung"_s} +
+    startForm.mid(5);
 const QHash<QString, QStringList> shownControls{
     {u"signed out"_s,
      header + QStringList{u"text\tServer"_s, u"text\tEinrichtungslink einfügen"_s,
@@ -57,9 +63,9 @@ const QHash<QString, QStringList> shownControls{
                      u"label\tTastatur"_s, u"label\tLaufzeit"_s, u"push button\tTimer stoppen"_s} +
          footer},
     {u"administrator"_s,
-     signedInHeader + startForm +
+     signedInHeader + startFormWithRecent +
          QStringList{u"link\tEingangsmappe öffnen"_s, u"push button\tHandy verbinden"_s} + footer},
-    {u"QR code"_s, signedInHeader + startForm +
+    {u"QR code"_s, signedInHeader + startFormWithRecent +
                        QStringList{u"link\tEingangsmappe öffnen"_s,
                                    u"push button\tHandy verbinden"_s, u"image\tQR-Code"_s,
                                    u"label\tEinmaligen QR-Code mit der Handy-Kamera scannen."_s,
@@ -81,7 +87,9 @@ const QHash<QString, QStringList> tabOrder{
     {u"start form"_s, startFormFocus + footerFocus},
     {u"QR code"_s,
      QStringList{u"push button „Handy verbinden“"_s, u"push button „Link kopieren“"_s} +
-         footerFocus + startFormFocus + QStringList{u"link „Eingangsmappe öffnen“"_s}},
+         footerFocus + startFormFocus.mid(0, 3) +
+         QStringList{u"push button „Starten: MÜLLER Logistik · Beratung“"_s} +
+         startFormFocus.mid(3) + QStringList{u"link „Eingangsmappe öffnen“"_s}},
 };
 
 } // namespace

@@ -81,6 +81,9 @@ private Q_SLOTS:
     void slowServerGetsOneAutomaticReload();
     void goneWhileWaiting_data();
     void goneWhileWaiting();
+    void recentPairs();
+    void switchFailures_data();
+    void switchFailures();
 };
 
 void ModelTest::startsFromWhatIsStored() {
@@ -396,6 +399,121 @@ void ModelTest::goneWhileWaiting() {
     QVERIFY(outcome.finished);
     QVERIFY(outcome.failure<OwnerGone>());
     QTest::qWait(500); // past the deadline of the request that was cut short
+}
+
+// Pairs are remembered by id, newest first, at most five, per server; they
+// are offered only while the pickers would list them; a start of the app
+// begins on the newest; a timer started elsewhere counts.
+void ModelTest::recentPairs() {
+    auto model = m_fixture->signedInModel(server().adminId());
+    QVERIFY(model);
+    QVERIFY(model->offeredPairs().isEmpty());
+    const auto offered = [&model] {
+        QStringList labels;
+        for (const OfferedPair &pair : model->offeredPairs())
+            labels << pair.label();
+        return labels;
+    };
+    const auto startPair = [&model](const QString &client, qint64 reason) {
+        auto outcome = testsupport::awaitTask(model->startPair({client, reason}));
+        return outcome.value.value_or(Model::StartOutcome::Busy);
+    };
+
+    QCOMPARE(startPair(u"c4"_s, 3), Model::StartOutcome::Started);
+    QCOMPARE(offered(), QStringList{u"Bäckerei Schäfer · Support"_s});
+    // Switching stops the running timer first, then starts the pair.
+    server().clearRequests();
+    QCOMPARE(startPair(u"c1"_s, 1), Model::StartOutcome::Started);
+    QStringList paths;
+    for (const RecordedRequest &request : server().requests())
+        paths << request.path;
+    QCOMPARE(paths, (QStringList{u"/api/time/stop"_s, u"/api/time/start"_s, u"/api/state"_s}));
+    QCOMPARE(model->runningPair()->label(), u"Müller GmbH · Beratung"_s);
+    server().clearRequests();
+    QCOMPARE(startPair(u"c1"_s, 1), Model::StartOutcome::AlreadyRunning);
+    QCOMPARE(startPair(u"c9"_s, 1), Model::StartOutcome::NotListed); // disabled client
+    QVERIFY(server().requests().isEmpty());
+
+    for (const auto &[client, reason] : {std::pair{u"c6"_s, 1}, std::pair{u"c6"_s, 2},
+                                         std::pair{u"c4"_s, 3}, std::pair{u"c12"_s, 1}})
+        QCOMPARE(startPair(client, reason), Model::StartOutcome::Started);
+    QCOMPARE(offered(),
+             (QStringList{u"Ingenieurbüro Nüßlein · Beratung"_s, u"Bäckerei Schäfer · Support"_s,
+                          u"Praxis Dr. Weiß · Entwicklung"_s, u"Praxis Dr. Weiß · Beratung"_s,
+                          u"Müller GmbH · Beratung"_s}));
+    // The preferences hold ids only, under this server's address.
+    QFile stored(m_fixture->preferencesPath());
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    const QByteArray text = stored.readAll();
+    QVERIFY(text.contains("c12") && !text.contains("Beratung") && !text.contains("Nüßlein"));
+    QCOMPARE(Preferences(m_fixture->preferencesPath()).recentPairs(u"https://other.example"_s),
+             QList<RecentPair>());
+
+    // Started elsewhere: found by its names.
+    server().startEntryFor(server().adminId(), u"c5"_s, 3, {},
+                           double(QDateTime::currentMSecsSinceEpoch()));
+    QVERIFY(finishes(model->refresh()));
+    QCOMPARE(offered().first(), u"Öko-Hof Jürgens · Support"_s);
+    QCOMPARE(offered().size(), 5);
+
+    // A new start of the app begins on the newest pair; one no longer listed
+    // is hidden.
+    auto later = m_fixture->signedInModel(server().adminId());
+    QVERIFY(later);
+    QCOMPARE(later->selectedClient(), u"c5"_s);
+    QCOMPARE(later->selectedReason(), 3);
+    server().setStateOverride(QStringLiteral(R"({"user":{"id":"%1","name":"C","role":"admin"},
+        "clients":[{"id":"c4","name":"Bäckerei Schäfer","enabled":1,"archived":1},
+                   {"id":"c6","name":"Praxis Dr. Weiß","enabled":1,"archived":0}],
+        "reasons":[{"id":1,"name":"Beratung","active":1},{"id":2,"name":"Entwicklung","active":0}],
+        "rates":[{"client_id":"c4","reason_id":3,"cents":1},
+                 {"client_id":"c6","reason_id":1,"cents":1},
+                 {"client_id":"c6","reason_id":2,"cents":1}],"running":null})")
+                                  .arg(server().adminId())
+                                  .toUtf8());
+    QSignalSpy changes(later.get(), &Model::offeredPairsChanged);
+    QVERIFY(finishes(later->refresh()));
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(later->offeredPairs().size(), 1);
+    QCOMPARE(later->offeredPairs().first().label(), u"Praxis Dr. Weiß · Beratung"_s);
+    QVERIFY(finishes(later->refresh()));
+    QCOMPARE(changes.size(), 1); // told only on a change
+}
+
+// A switch whose stop fails starts nothing; one whose start fails says the
+// old timer was stopped; a second click while it runs sends nothing.
+void ModelTest::switchFailures_data() {
+    QTest::addColumn<QString>("failing"); // the path that fails
+    QTest::addColumn<int>("starts");      // start requests sent
+    QTest::addColumn<bool>("running");    // a timer runs afterwards
+    QTest::addColumn<QString>("message");
+    QTest::newRow("stop fails") << u"/api/time/stop"_s << 0 << true << u"Kein Zugriff."_s;
+    QTest::newRow("start fails")
+        << u"/api/time/start"_s << 1 << false
+        << u"Der bisherige Timer wurde gestoppt, der neue ist nicht gestartet: Kein Zugriff."_s;
+    QTest::newRow("clicked twice") << QString() << 1 << true << QString();
+}
+
+void ModelTest::switchFailures() {
+    QFETCH(QString, failing);
+    QFETCH(int, starts);
+    QFETCH(bool, running);
+    QFETCH(QString, message);
+    auto model = m_fixture->signedInModel(server().memberId()); // Müller GmbH · Entwicklung runs
+    QVERIFY(model);
+    if (!failing.isEmpty())
+        server().setFault(failing, Fault{.status = 403, .body = R"({"error":"Kein Zugriff."})"});
+    server().clearRequests();
+    auto first = model->startPair({u"c4"_s, 3});
+    if (failing.isEmpty())
+        QCOMPARE(testsupport::awaitTask(model->startPair({u"c4"_s, 3})).value,
+                 std::optional(Model::StartOutcome::Busy));
+    QVERIFY(finishes(std::move(first)));
+    QCOMPARE(server().requestsTo(u"/api/time/stop"_s).size(), 1);
+    QCOMPARE(server().requestsTo(u"/api/time/start"_s).size(), starts);
+    QCOMPARE(model->state()->running.has_value(), running);
+    QCOMPARE(model->message(), message);
+    QCOMPARE(model->busy(), false);
 }
 
 QTEST_GUILESS_MAIN(ModelTest)

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTranslator>
 #include <cstdio>
 
@@ -111,7 +113,32 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         QStringLiteral("Stoppt den laufenden Timer über die laufende App (wartet eine laufende "
                        "Aktion ab). Exit-Code 0: gestoppt, 1: kein Timer lief, 3: die App läuft "
                        "nicht, 4: der Server lehnte ab."));
-    parser.addOptions({help, version, hidden, verbose, status, json, stop});
+    const QCommandLineOption start(
+        QStringLiteral("start"),
+        QStringLiteral("Startet über die laufende App einen Timer für KUNDE und GRUND, oder "
+                       "wechselt zu ihnen (ein laufender Timer wird gestoppt). Ohne Namen: das "
+                       "zuletzt genutzte Paar; ohne GRUND: der zuletzt mit KUNDE genutzte oder "
+                       "sein einziger. Groß- und Kleinschreibung und Akzente zählen nicht, ein "
+                       "eindeutiger Anfang genügt. Exit-Code 0: gestartet, 2: kein oder mehr als "
+                       "ein Name passt, 3: die App läuft nicht oder ist nicht angemeldet, 4: der "
+                       "Server lehnte ab."));
+    const QCommandLineOption note(QStringLiteral("note"),
+                                  QStringLiteral("Mit --start: die Notiz zum Timer."),
+                                  QStringLiteral("TEXT"));
+    const QCommandLineOption toggle(
+        QStringLiteral("toggle"),
+        QStringLiteral("Stoppt den laufenden Timer, sonst startet es das zuletzt genutzte Paar "
+                       "(für ein Tastenkürzel)."));
+    const QCommandLineOption recent(
+        QStringLiteral("recent"),
+        QStringLiteral("Zeigt die zuletzt genutzten Paare aus Kunde und Grund, das neueste "
+                       "zuerst."));
+    parser.addOptions(
+        {help, version, hidden, verbose, status, json, stop, start, note, toggle, recent});
+    parser.addPositionalArgument(QStringLiteral("KUNDE"), QStringLiteral("Mit --start: der Kunde."),
+                                 QStringLiteral("[KUNDE"));
+    parser.addPositionalArgument(QStringLiteral("GRUND"), QStringLiteral("Mit --start: der Grund."),
+                                 QStringLiteral("[GRUND]]"));
 
     // "-bogus" is named whole in the error, not taken as -b -o -g …
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -134,18 +161,42 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         print(stdout,
               QStringLiteral("velmora-time %1\n").arg(QCoreApplication::applicationVersion()));
         result.exitCode = 0;
-    } else if (!parser.positionalArguments().isEmpty()) {
+    } else if (const QStringList names = parser.positionalArguments();
+               names.size() > (parser.isSet(start) ? 2 : 0)) {
         result.exitCode = fail(QStringLiteral("Unerwartetes Argument „%1“.")
-                                   .arg(parser.positionalArguments().constFirst()));
-    } else if (parser.isSet(status) && parser.isSet(stop)) {
-        result.exitCode = fail(QStringLiteral("--status und --stop gehen nur einzeln."));
-    } else if (parser.isSet(json) && !parser.isSet(status)) {
-        result.exitCode = fail(QStringLiteral("--json gilt nur zusammen mit --status."));
+                                   .arg(names.value(parser.isSet(start) ? 2 : 0)));
+    } else if (int(parser.isSet(status)) + parser.isSet(stop) + parser.isSet(start) +
+                   parser.isSet(toggle) + parser.isSet(recent) >
+               1) {
+        result.exitCode =
+            fail(QStringLiteral("--status, --stop, --start, --toggle und --recent gehen nur "
+                                "einzeln."));
+    } else if (parser.isSet(json) && !parser.isSet(status) && !parser.isSet(recent)) {
+        result.exitCode =
+            fail(QStringLiteral("--json gilt nur zusammen mit --status oder --recent."));
+    } else if (parser.isSet(note) && !parser.isSet(start)) {
+        result.exitCode = fail(QStringLiteral("--note gilt nur zusammen mit --start."));
     } else {
-        if (parser.isSet(status))
+        if (parser.isSet(status)) {
             result.instanceCommand = parser.isSet(json) ? "status-json" : "status";
-        else if (parser.isSet(stop))
+        } else if (parser.isSet(recent)) {
+            result.instanceCommand = parser.isSet(json) ? "recent-json" : "recent";
+        } else if (parser.isSet(stop)) {
             result.instanceCommand = "stop";
+        } else if (parser.isSet(toggle)) {
+            result.instanceCommand = "toggle";
+        } else if (parser.isSet(start)) {
+            // One line: JSON escapes line breaks in the names and the note.
+            QJsonObject request;
+            if (!names.isEmpty())
+                request.insert(QStringLiteral("client"), names[0]);
+            if (names.size() > 1)
+                request.insert(QStringLiteral("reason"), names[1]);
+            if (parser.isSet(note))
+                request.insert(QStringLiteral("note"), parser.value(note));
+            result.instanceCommand =
+                "start " + QJsonDocument(request).toJson(QJsonDocument::Compact);
+        }
         result.hidden = parser.isSet(hidden);
         result.verbose = parser.isSet(verbose);
     }

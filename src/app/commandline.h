@@ -15,7 +15,9 @@ struct CommandLine {
     // Qt's own -platform was given (QApplication reads it, and Qt's other
     // options, itself).
     bool platformChosen = false;
-    // A question for the running instance: "status", "status-json" or "stop".
+    // A request for the running instance, one line: "status", "status-json",
+    // "stop", "toggle", "recent", "recent-json", or "start" with its JSON
+    // object (see RemoteControl).
     QByteArray instanceCommand;
     // Set when the program ends at once, with this exit code (help, version,
     // a mistake); what it had to say is printed already.

@@ -77,8 +77,9 @@ void choosePlatform(bool platformArgument) {
         qputenv("QT_QPA_PLATFORM", platform.toLatin1());
 }
 
-// Waits as long as a stop may take: the request's own deadline and a reload.
-constexpr int instanceAnswerMs = 90'000;
+// Waits as long as a switch may take: a stop's and a start's deadline and a
+// reload.
+constexpr int instanceAnswerMs = 200'000;
 
 int askRunningInstance(const QByteArray &command) {
     const std::optional<CommandAnswer> answer =

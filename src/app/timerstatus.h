@@ -18,12 +18,14 @@ QString trayToolTip(bool signedIn, const std::optional<State> &state, const QStr
 // The first of these for a running entry.
 QString runningSummary(const Entry &entry);
 
-// Exit codes of --status and --stop.
+// Exit codes of the requests to the running instance.
 enum CommandExit {
-    TimerRuns = 0,     // --status: a timer runs; --stop: it was stopped
+    TimerRuns = 0,     // --status: a timer runs; --stop: it was stopped;
+                       // --start: it started or ran already
     NoTimer = 1,       // nothing runs
+    NameUnmatched = 2, // --start: no or more than one client or reason fits
     NotAvailable = 3,  // no instance runs, or it is signed out or loading
-    ServerRefused = 4, // --stop: the server refused; the text says why
+    ServerRefused = 4, // --stop, --start: the server refused; the text says why
 };
 
 // The running entry as "Bäckerei Süß · Support · 01:02:05", or "Kein Timer

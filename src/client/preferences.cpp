@@ -2,7 +2,11 @@
 
 #include "client/failure.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
+#include <QUrl>
 #include <memory>
 
 namespace {
@@ -10,6 +14,14 @@ namespace {
 constexpr auto serverURLKey = "VelmoraTimeURL";
 constexpr auto reminderHoursKey = "ReminderHours";
 constexpr int defaultReminderHours = 8;
+constexpr auto recentPairsGroup = "RecentPairs";
+
+// One key per server; the address is encoded, as QSettings takes "/" for a
+// group.
+QString recentPairsKey(const QString &server) {
+    return QLatin1String(recentPairsGroup) + u'/' +
+           QString::fromLatin1(QUrl::toPercentEncoding(server));
+}
 
 std::unique_ptr<QSettings> openSettings(const QString &iniPath) {
     if (iniPath.isEmpty())
@@ -52,4 +64,32 @@ void Preferences::setReminderHours(int hours) {
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw Failure(QStringLiteral("Die Erinnerung konnte nicht gespeichert werden."));
+}
+
+QList<RecentPair> Preferences::recentPairs(const QString &server) const {
+    const QByteArray text =
+        openSettings(m_iniPath)->value(recentPairsKey(server)).toString().toUtf8();
+    QList<RecentPair> pairs;
+    for (const QJsonValue value : QJsonDocument::fromJson(text).array()) {
+        const QJsonObject pair = value.toObject();
+        const QString clientId = pair.value(QLatin1String("clientId")).toString();
+        const qint64 reasonId = pair.value(QLatin1String("reasonId")).toInteger();
+        if (!clientId.isEmpty() && reasonId > 0)
+            pairs.append({clientId, reasonId});
+    }
+    return pairs;
+}
+
+void Preferences::setRecentPairs(const QString &server, const QList<RecentPair> &pairs) {
+    QJsonArray array;
+    for (const RecentPair &pair : pairs)
+        array.append(QJsonObject{{QLatin1String("clientId"), pair.clientId},
+                                 {QLatin1String("reasonId"), pair.reasonId}});
+    const auto settings = openSettings(m_iniPath);
+    settings->setValue(recentPairsKey(server),
+                       QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw Failure(
+            QStringLiteral("Die zuletzt genutzten Paare konnten nicht gespeichert werden."));
 }

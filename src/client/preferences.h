@@ -1,10 +1,19 @@
 #pragma once
 // The user's preferences (QSettings, organization "velmora", application
 // "VelmoraTime"): the server address under "VelmoraTimeURL", and after how
-// many hours a running timer is reminded of under "ReminderHours".
+// many hours a running timer is reminded of under "ReminderHours", and the
+// recent pairs of client and reason under "RecentPairs", per server.
 
+#include <QList>
 #include <QString>
 #include <optional>
+
+// A client and a reason the user started a timer for, by id only.
+struct RecentPair {
+    QString clientId;
+    qint64 reasonId = 0;
+    bool operator==(const RecentPair &) const = default;
+};
 
 class Preferences {
 public:
@@ -19,6 +28,12 @@ public:
     int reminderHours() const;
     // Throws Failure when the value could not be written.
     void setReminderHours(int hours);
+
+    // The recent pairs kept for the server at `server`, newest first. What
+    // is unreadable reads as no pairs.
+    QList<RecentPair> recentPairs(const QString &server) const;
+    // Throws Failure when the value could not be written.
+    void setRecentPairs(const QString &server, const QList<RecentPair> &pairs);
 
 private:
     QString m_iniPath;

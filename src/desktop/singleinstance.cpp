@@ -14,7 +14,8 @@ namespace {
 
 constexpr QByteArrayView showCommand = "show\n";
 constexpr int connectTimeoutMs = 1000;
-constexpr qsizetype maxCommandBytes = 64;
+// A start carries its note: up to 32,767 characters, 3 bytes each at most.
+constexpr qsizetype maxCommandBytes = 128 * 1024;
 
 } // namespace
 
@@ -131,8 +132,10 @@ std::optional<CommandAnswer> SingleInstance::ask(const QString &name, const QByt
     if (!socket.waitForConnected(connectTimeoutMs))
         return std::nullopt;
     socket.write(command + '\n');
-    if (!socket.waitForBytesWritten(connectTimeoutMs))
-        return std::nullopt;
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(connectTimeoutMs))
+            return std::nullopt;
+    }
     // The answer ends when the instance closes the connection.
     QByteArray reply;
     QDeadlineTimer deadline(timeoutMs);

@@ -60,6 +60,7 @@ Model::Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences, QO
     for (const auto changed : {&Model::signedInChanged, &Model::stateChanged, &Model::busyChanged,
                                &Model::selectedClientChanged, &Model::selectedReasonChanged})
         connect(this, changed, this, &Model::syncViewRules);
+    connect(this, &Model::signedInChanged, this, &Model::syncOfferedPairs);
 }
 
 Model::~Model() = default;
@@ -181,4 +182,7 @@ void Model::runStop() {
 }
 void Model::runMakeSetupLink() {
     makeSetupLink();
+}
+void Model::runStartPair(const RecentPair &pair) {
+    startPair(pair);
 }

@@ -10,6 +10,7 @@
 #include "client/preferences.h"
 #include "client/records.h"
 #include "client/transport.h"
+#include "model/recentpairs.h"
 
 #include <QCoro/QCoroTask>
 #include <QHash>
@@ -57,6 +58,16 @@ class Model : public QObject {
     Q_PROPERTY(bool keyringLocked READ keyringLocked NOTIFY keyringLockedChanged)
 
 public:
+    // How `startPair` ended.
+    enum class StartOutcome {
+        Started,        // after stopping the timer that ran, if one did
+        AlreadyRunning, // the pair runs already: nothing was sent
+        Busy,           // another action is under way: nothing was sent
+        NotListed,      // the pickers would not list the pair: nothing was sent
+        StopFailed,     // the running timer could not be stopped; nothing started
+        StartFailed,    // the server refused the start (after a stop, if one ran)
+    };
+
     // The panel's content: exactly one of these is shown.
     enum class Variant { SignedOut, Loading, RunningEntry, StartForm };
     Q_ENUM(Variant)
@@ -106,6 +117,18 @@ public:
     // The server's inbox page, "/?tab=inbox" on the base address's host.
     std::optional<QUrl> inboxURL() const;
 
+    // Enabled, unarchived clients, in the server's order.
+    QList<Customer> listedClients() const;
+    // Active reasons with a rate for `clientId`, in the server's order.
+    QList<Reason> listedReasons(const QString &clientId) const;
+    // The recent pairs offered now, newest first: their client and reason
+    // are listed as the pickers would list them. Empty while signed out or
+    // before a state is loaded.
+    const QList<OfferedPair> &offeredPairs() const { return m_offeredPairs; }
+    // The pair of the running entry, found by its client's and reason's
+    // names when each names exactly one listed client and reason.
+    std::optional<OfferedPair> runningPair() const;
+
     // Enabled, unarchived clients whose name contains `clientSearch`
     // (letter case ignored, accents significant), in the server's order.
     QList<Customer> clients() const;
@@ -141,6 +164,11 @@ public:
     // True when the server took the stop; on failure `message` says why.
     QCoro::Task<bool> stop();
     QCoro::Task<> makeSetupLink();
+    // Starts a listed pair, or switches to it: a running timer is stopped
+    // first, and both requests go out under the one busy guard. `note` is
+    // sent instead of the typed `note`, which then stays as it is.
+    QCoro::Task<StartOutcome> startPair(RecentPair pair,
+                                        std::optional<QString> note = std::nullopt);
 
     Transport &transport() { return *m_transport; }
     TokenStore &tokenStore() { return *m_tokenStore; }
@@ -157,6 +185,7 @@ public Q_SLOTS:
     void runStart();
     void runStop();
     void runMakeSetupLink();
+    void runStartPair(const RecentPair &pair);
 
 Q_SIGNALS:
     void serverURLChanged();
@@ -179,6 +208,7 @@ Q_SIGNALS:
     void reloadingChanged();
     void offlineChanged();
     void keyringLockedChanged();
+    void offeredPairsChanged();
 
 private:
     void setSetupLink(const QString &value);
@@ -197,6 +227,14 @@ private:
     void discardPendingRefreshes();
     QCoro::Task<bool> signIn(const Endpoint<LoginResponse> &endpoint, QJsonObject body);
     QCoro::Task<> finishSignIn();
+    // The recent pairs of the server now entered, read again when it changed.
+    const QList<RecentPair> &recentPairs();
+    void rememberPair(const RecentPair &pair);
+    void syncOfferedPairs();
+    // Whether the pickers would list the pair's client and, for it, its reason.
+    bool isListed(const RecentPair &pair) const;
+    // Listed client and reason of exactly these names, with a rate.
+    std::optional<OfferedPair> pairNamed(const QString &client, const QString &reason) const;
 
     std::shared_ptr<TokenStore> m_tokenStore;
     Preferences m_preferences;
@@ -234,5 +272,8 @@ private:
     quint64 m_oldestAcceptedRefresh = 0;
     int m_reloadsInFlight = 0;
     int m_askedReloadsInFlight = 0;
-    QString m_preferencesProblem; // shown once the sign-in has loaded the state
+    QString m_preferencesProblem;          // shown once the sign-in has loaded the state
+    std::optional<QString> m_recentServer; // whose pairs m_recentPairs holds
+    QList<RecentPair> m_recentPairs;
+    QList<OfferedPair> m_offeredPairs;
 };

@@ -10,13 +10,23 @@ bool Model::setState(std::optional<State> value) {
     m_state = std::move(value);
     m_ratesClient.reset();
     Q_EMIT stateChanged();
+    syncOfferedPairs();
     return true;
 }
 
 void Model::applyState(State loaded) {
-    if (setState(std::move(loaded))) {
-        chooseClient();
+    if (!setState(std::move(loaded)))
+        return;
+    // A timer started elsewhere (web, phone) is a recent pair too.
+    if (const std::optional<OfferedPair> running = runningPair())
+        rememberPair(running->pair);
+    // The first state after a start of the app: the pickers begin on the
+    // pair worked on last. The reason first, so the client's change keeps it.
+    if (m_selectedClient.isEmpty() && !m_offeredPairs.isEmpty()) {
+        setSelectedReason(m_offeredPairs.first().pair.reasonId);
+        setSelectedClient(m_offeredPairs.first().pair.clientId);
     }
+    chooseClient();
 }
 
 void Model::discardPendingRefreshes() {
@@ -81,31 +91,41 @@ QCoro::Task<> Model::reload(bool asked) {
     }
 }
 
-QList<Customer> Model::clients() const {
+QList<Customer> Model::listedClients() const {
     QList<Customer> result;
     if (!m_state) {
         return result;
     }
     for (const Customer &customer : m_state->clients) {
-        if (customer.enabled != 1 || customer.archived != 0) {
-            continue;
-        }
-        // Simple case folding per character: "mül" finds "MÜLLER" but not
-        // "Muller".
-        if (m_clientSearch.isEmpty() ||
-            customer.name.contains(m_clientSearch, Qt::CaseInsensitive)) {
+        if (customer.enabled == 1 && customer.archived == 0) {
             result.append(customer);
         }
     }
     return result;
 }
 
+QList<Customer> Model::clients() const {
+    QList<Customer> result = listedClients();
+    // Simple case folding per character: "mül" finds "MÜLLER" but not
+    // "Muller".
+    if (!m_clientSearch.isEmpty()) {
+        result.removeIf([this](const Customer &customer) {
+            return !customer.name.contains(m_clientSearch, Qt::CaseInsensitive);
+        });
+    }
+    return result;
+}
+
 QList<Reason> Model::reasons() const {
+    return listedReasons(m_selectedClient);
+}
+
+QList<Reason> Model::listedReasons(const QString &clientId) const {
     QList<Reason> result;
     if (!m_state) {
         return result;
     }
-    const QHash<qint64, qint64> &rated = ratesOf(m_selectedClient);
+    const QHash<qint64, qint64> &rated = ratesOf(clientId);
     if (rated.isEmpty()) {
         return result;
     }

@@ -8,8 +8,9 @@ QCoro::Task<> Model::start() {
     }
     setBusy(true);
     const QString sentNote = m_note;
-    const QJsonObject body{{QStringLiteral("clientId"), m_selectedClient},
-                           {QStringLiteral("reasonId"), m_selectedReason},
+    const RecentPair pair{m_selectedClient, m_selectedReason};
+    const QJsonObject body{{QStringLiteral("clientId"), pair.clientId},
+                           {QStringLiteral("reasonId"), pair.reasonId},
                            {QStringLiteral("note"), sentNote}};
     try {
         co_await call(Api::start, body);
@@ -19,6 +20,7 @@ QCoro::Task<> Model::start() {
         co_return;
     }
     discardPendingRefreshes();
+    rememberPair(pair);
     // What the user typed while the request was under way is not thrown away.
     if (m_note == sentNote) {
         setNote(QString());

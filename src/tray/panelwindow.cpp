@@ -70,9 +70,9 @@ void PanelWindow::setContent(QWidget *content) {
         m_content->show();
 }
 
-void PanelWindow::setWindowMenu(QMenu *menu) {
-    Q_ASSERT(!m_windowMenu && menu);
-    m_windowMenu = menu;
+void PanelWindow::setWindowMenus(const QList<QMenu *> &menus) {
+    Q_ASSERT(m_windowMenus.isEmpty() && !menus.isEmpty());
+    m_windowMenus = menus;
     syncMenuBar();
 }
 
@@ -80,11 +80,12 @@ void PanelWindow::setWindowMenu(QMenu *menu) {
 // loads the style's icons, and with them Qt's image plugins, which a panel
 // beside a tray icon never needs.
 void PanelWindow::syncMenuBar() {
-    if (m_mode == Mode::Window && m_windowMenu && !m_menuBar) {
+    if (m_mode == Mode::Window && !m_windowMenus.isEmpty() && !m_menuBar) {
         m_menuBar = new QMenuBar(this);
         // In the window itself: a global menu would put it out of sight.
         m_menuBar->setNativeMenuBar(false);
-        m_menuBar->addMenu(m_windowMenu);
+        for (QMenu *menu : std::as_const(m_windowMenus))
+            m_menuBar->addMenu(menu);
     }
     if (m_menuBar)
         m_menuBar->setVisible(m_mode == Mode::Window);

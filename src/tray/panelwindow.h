@@ -35,9 +35,9 @@ public:
     QWidget *content() const { return m_content; }
     // Once only; the window keeps it for good.
     void setContent(QWidget *content);
-    // A menu shown in a menu bar above the panel in window mode, where no
-    // tray icon offers it. Once only; the caller keeps `menu`.
-    void setWindowMenu(QMenu *menu);
+    // Menus shown in a menu bar above the panel in window mode, where no
+    // tray icon offers them. Once only; the caller keeps the menus.
+    void setWindowMenus(const QList<QMenu *> &menus);
 
     void setVisible(bool visible) override;
     QSize sizeHint() const override;
@@ -84,7 +84,7 @@ private:
 
     QWidget *m_content = nullptr;
     QMenuBar *m_menuBar = nullptr;
-    QMenu *m_windowMenu = nullptr;
+    QList<QMenu *> m_windowMenus;
     Mode m_mode = Mode::Popup;
     Placement m_placement;
     QElapsedTimer m_focusLossClose;

@@ -5,6 +5,7 @@
 #include "tray/panelwindow.h"
 #include "tray/statusnotifieritem.h"
 #include "tray/symbols.h"
+#include "tray/timermenu.h"
 #include "tray/traywatch.h"
 #include "ui/menu.h"
 
@@ -31,10 +32,11 @@ Tray::Tray(Model *model, QMenu *settings, TrayOptions options, QObject *parent)
     : QObject(parent)
     , m_model(model)
     , m_settings(settings)
-    , m_options(options) {
+    , m_options(options)
+    , m_timerMenu(std::make_unique<TimerMenu>(model)) {
     registerTraySymbols();
     m_panel = std::make_unique<PanelWindow>();
-    m_panel->setWindowMenu(m_settings);
+    m_panel->setWindowMenus({m_timerMenu.get(), m_settings});
     connect(m_panel.get(), &PanelWindow::closeRequested, this, [] { QCoreApplication::quit(); });
 
     m_iconName = trayIconName(m_model->state());
@@ -87,6 +89,7 @@ void Tray::trayAvailabilityChanged(bool available) {
 
 void Tray::makeTrayMenu() {
     m_trayMenu = std::make_unique<QMenu>();
+    m_trayMenu->addActions(m_timerMenu->entries());
     connect(m_trayMenu->addAction(QStringLiteral("Öffnen")), &QAction::triggered, this,
             &Tray::showPanel);
     m_trayMenu->addActions(m_settings->actions());

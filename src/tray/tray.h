@@ -18,6 +18,7 @@ class PanelWindow;
 class QMenu;
 class QSystemTrayIcon;
 class StatusNotifierItem;
+class TimerMenu;
 class TrayWatch;
 
 struct TrayOptions {
@@ -51,6 +52,8 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
     StatusNotifierItem *statusNotifierItem() const { return m_sni.get(); }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
+    // The timer's entries: first in the tray menu, and the window's "Timer".
+    TimerMenu *timerMenu() const { return m_timerMenu.get(); }
 
     // Whether the wait for a tray is over, and whether the panel now lives
     // beside a tray icon (else in a plain window).
@@ -95,6 +98,7 @@ private:
     Model *m_model;
     QMenu *m_settings;
     TrayOptions m_options;
+    std::unique_ptr<TimerMenu> m_timerMenu;
     std::unique_ptr<QMenu> m_trayMenu;
     Menu *m_menu = nullptr; // owned by the panel window once made
     std::unique_ptr<PanelWindow> m_panel;

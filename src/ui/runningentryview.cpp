@@ -3,6 +3,7 @@
 #include "model/model.h"
 #include "ui/clockview.h"
 #include "ui/format.h"
+#include "ui/recentpairsview.h"
 #include "ui/style.h"
 
 #include <QDateTime>
@@ -43,6 +44,7 @@ RunningEntryView::RunningEntryView(Model *model, QWidget *parent)
     connect(m_stop, &QPushButton::clicked, model, &Model::runStop);
     stack->addWidget(m_stop, 0, Qt::AlignLeft);
     m_firstControl = m_stop;
+    stack->addWidget(new RecentPairsView(model, RecentPairsView::Kind::Switch, this));
 
     m_ticker = new QTimer(this);
     m_ticker->setObjectName(QStringLiteral("clockTicker"));

@@ -1,5 +1,6 @@
 #pragma once
-// The running timer: client, rate, note, a ticking clock and "Timer stoppen".
+// The running timer: client, rate, note, a ticking clock, "Timer stoppen"
+// and the recent pairs to switch to.
 
 #include <QWidget>
 

@@ -4,6 +4,7 @@
 #include "ui/accessible.h"
 #include "ui/binding.h"
 #include "ui/format.h"
+#include "ui/recentpairsview.h"
 #include "ui/style.h"
 
 #include <QComboBox>
@@ -49,6 +50,7 @@ StartForm::StartForm(Model *model, QWidget *parent)
     pickers->addWidget(reasonLabel, 1, 0);
     pickers->addWidget(m_reasons, 1, 1);
     stack->addLayout(pickers);
+    stack->addWidget(new RecentPairsView(model, RecentPairsView::Kind::Start, this));
 
     auto *note =
         ui::textField(QStringLiteral("noteField"), QStringLiteral("Notiz (optional)"), this);

@@ -1,6 +1,7 @@
 #pragma once
-// Starting a timer: client search, the pickers "Kunde" and "Grund", a note,
-// "Timer starten", and a hint when the client has no rate yet.
+// Starting a timer: client search, the pickers "Kunde" and "Grund", the
+// recent pairs, a note, "Timer starten", and a hint when the client has no
+// rate yet.
 
 #include <QWidget>
 
