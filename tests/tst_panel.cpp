@@ -2,8 +2,8 @@
 // in which condition, what is enabled when, that edits reach the model at
 // once and the model's changes come back without disturbing the user.
 
-#include "tray/panelwindow.h"
 #include "modelfixture.h"
+#include "tray/panelwindow.h"
 #include "ui/adminsection.h"
 #include "ui/format.h"
 #include "ui/menu.h"

@@ -2,10 +2,10 @@
 // from real states, and the reminder against a notification service on a
 // private bus, on a clock the test controls.
 
-#include "desktop/notifier.h"
 #include "app/reminder.h"
 #include "app/timerstatus.h"
 #include "client/decoder.h"
+#include "desktop/notifier.h"
 #include "modelfixture.h"
 
 #include <QJsonArray>
