@@ -12,6 +12,7 @@
 #include "tray/panelwindow.h"
 #include "tray/statusnotifieritem.h"
 #include "tray/symbols.h"
+#include "tray/timermenu.h"
 #include "tray/tray.h"
 #include "ui/menu.h"
 
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void panelPlacement_data();
     void panelPlacement();
     void statusNotifierItem();
+    void timerEntriesAsAHostReadsThem();
 };
 
 void TestTray::initTestCase() {
@@ -527,6 +529,73 @@ void TestTray::statusNotifierItem() {
     Q_EMIT watcher.StatusNotifierItemUnregistered(item.serviceName());
     QTRY_COMPARE(watcher.items().size(), 2);
     watcher.stop();
+}
+
+// The timer's entries of the exported menu, read and clicked over D-Bus as a
+// host does: stop names the running pair, the other recent pairs switch, the
+// host is told only of real changes, and nothing is offered signed out.
+void TestTray::timerEntriesAsAHostReadsThem() {
+    ModelFixture fixture;
+    QVERIFY(fixture.started());
+    DevServer &server = fixture.server();
+    auto model = fixture.signedInModel(server.memberId()); // Müller GmbH · Entwicklung runs
+    QVERIFY(model);
+    QVERIFY(finishes(model->startPair({u"c4"_s, 3})));
+    TimerMenu timer(model.get());
+    QMenu menu;
+    menu.addActions(timer.entries());
+    menu.addAction(u"Öffnen"_s);
+    StatusNotifierItem item(&menu);
+
+    QDBusConnection host = QDBusConnection::connectToBus(
+        qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), u"velmora-menu-host"_s);
+    const auto call = [&](const QString &method, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(item.serviceName(), u"/MenuBar"_s,
+                                                              u"com.canonical.dbusmenu"_s, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = host.asyncCall(message);
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
+        return pending.reply();
+    };
+    // The visible entries' labels, "-" for a separator, "(off)" when disabled.
+    QList<int> ids;
+    const auto shown = [&] {
+        const auto root = qdbus_cast<DBusMenuLayout>(call(u"GetLayout"_s, {0, -1, QStringList()})
+                                                         .arguments()
+                                                         .value(1)
+                                                         .value<QDBusArgument>());
+        QStringList labels;
+        ids.clear();
+        for (const DBusMenuLayout &entry : root.children) {
+            const QVariantMap &p = entry.properties;
+            if (!p.value(u"visible"_s, true).toBool())
+                continue;
+            labels << (p.value(u"type"_s) == u"separator"_s ? u"-"_s
+                                                            : p.value(u"label"_s).toString()) +
+                          (p.value(u"enabled"_s, true).toBool() ? QString() : u" (off)"_s);
+            ids << entry.id;
+        }
+        return labels;
+    };
+    QCOMPARE(shown(), (QStringList{u"Timer stoppen – Bäckerei Schäfer · Support"_s,
+                                   u"Müller GmbH · Entwicklung"_s, u"-"_s, u"Öffnen"_s}));
+
+    QSignalSpy layoutUpdated(item.dbusMenu(), &DBusMenu::layoutUpdated);
+    QVERIFY(finishes(model->refresh()));
+    QTest::qWait(50);
+    QCOMPARE(layoutUpdated.size(), 0); // the same state: nothing to redraw
+
+    server.clearRequests();
+    call(u"Event"_s, {ids[1], u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
+    QTRY_COMPARE(shown(), (QStringList{u"Timer stoppen – Müller GmbH · Entwicklung"_s,
+                                       u"Bäckerei Schäfer · Support"_s, u"-"_s, u"Öffnen"_s}));
+    QTRY_VERIFY(!model->busy());
+    QCOMPARE(server.requestsTo(u"/api/time/start"_s).size(), 1);
+    QVERIFY(layoutUpdated.size() >= 1);
+
+    QVERIFY(finishes(model->logout()));
+    QTRY_COMPARE(shown(), QStringList{u"Öffnen"_s});
+    QDBusConnection::disconnectFromBus(u"velmora-menu-host"_s);
 }
 
 QTEST_MAIN(TestTray)

@@ -198,6 +198,24 @@ int main(int argc, char **argv) {
         ok &= shooter.shoot(*model, QStringLiteral("running-member"));
     }
     {
+        // A day of switching: five recent pairs, one of them running.
+        auto model = shooter.newModel();
+        ok &= shooter.signIn(*model, server.memberId());
+        for (const auto &[client, reason] :
+             {std::pair{"c12", 3}, std::pair{"c6", 5}, std::pair{"c4", 1}, std::pair{"c2", 3},
+              std::pair{"c6", 2}, std::pair{"c4", 3}}) {
+            model->runStartPair({QString::fromUtf8(client), reason});
+            waitUntil([&] {
+                return !model->busy() && !model->reloading() && model->runningPair() &&
+                       model->runningPair()->pair.clientId == QString::fromUtf8(client);
+            });
+        }
+        ok &= shooter.shoot(*model, QStringLiteral("running-switch"));
+        model->runStop();
+        waitUntil([&] { return model->state() && !model->state()->running && !model->busy(); });
+        ok &= shooter.shoot(*model, QStringLiteral("start-form-recent"));
+    }
+    {
         // The administrator's timer runs; a setup link for a phone is made
         // while the panel is open, so its notice shows.
         auto model = shooter.newModel();
