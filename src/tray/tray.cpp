@@ -214,7 +214,7 @@ void Tray::showPanel() {
     const std::optional<QPoint> pointer =
         pointerTrusted(session) ? std::optional<QPoint>(QCursor::pos()) : std::nullopt;
     m_panel->popUp(panelPlacement(session, m_tray ? m_tray->geometry() : QRect(),
-                                  std::exchange(m_click, std::nullopt), pointer, screenScales()));
+                                  m_click, pointer, screenScales()));
 }
 
 void Tray::hidePanel() {
@@ -229,7 +229,10 @@ void Tray::togglePanel(std::optional<QPoint> click) {
     if (m_panel->isVisible()) {
         hidePanel();
     } else if (!m_panel->justClosedByFocusLoss()) {
-        m_click = click;
+        // Kept: "Öffnen" from a host's own menu sends no point, and the
+        // icon has not moved since the last click.
+        if (click)
+            m_click = click;
         showPanel();
     }
 }

@@ -104,7 +104,7 @@ private:
     std::unique_ptr<PanelWindow> m_panel;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<StatusNotifierItem> m_sni;
-    // Where the last click on a StatusNotifier icon was, if the host said.
+    // Where the last click on a StatusNotifier icon was, if a host ever said.
     std::optional<QPoint> m_click;
     TrayWatch *m_trayWatch;
     // Runs while we wait for a tray: at start-up, or after it went away.
