@@ -40,7 +40,7 @@ namespace {
 // No tray here (offscreen), so a short wait; no update feed.
 AppOptions quietOptions(std::chrono::milliseconds trayWait) {
     AppOptions options;
-    options.trayWait = trayWait;
+    options.tray.trayWait = trayWait;
     options.appcastUrl = QUrl();
     options.automaticUpdateChecks = false;
     return options;

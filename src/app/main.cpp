@@ -146,7 +146,7 @@ int main(int argc, char *argv[]) {
 
     AppOptions options;
     if (commandLine.hidden)
-        options.trayWait = trayWaitAtLogin;
+        options.tray.trayWait = trayWaitAtLogin;
     VelmoraTimeApp app(options);
     RemoteControl remote(app.model());
     instance.setCommandHandler([&remote](QByteArray command) { return remote.answer(command); });

@@ -40,8 +40,7 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
         m_reminder.get(),
         m_options.program.isEmpty() ? QCoreApplication::applicationFilePath() : m_options.program,
         m_options.preferencesPath);
-    m_tray = std::make_unique<Tray>(m_model.get(), m_settings.get(),
-                                    TrayOptions{m_options.trayWait, m_options.trayReturnWait});
+    m_tray = std::make_unique<Tray>(m_model.get(), m_settings.get(), m_options.tray);
     connect(m_tray.get(), &Tray::settingsAboutToShow, m_settings.get(),
             &SettingsMenu::syncStartAtLogin);
     connect(m_tray.get(), &Tray::trayIconMade, m_notifier.get(), &Notifier::setFallback);

@@ -3,6 +3,8 @@
 // tray with its panel, and the settings; it wires them together and to the
 // desktop (sleep, network, notifications).
 
+#include "tray/tray.h"
+
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -14,15 +16,11 @@ class Notifier;
 class Reminder;
 class SettingsMenu;
 class SystemWatch;
-class Tray;
 class Updater;
 
 struct AppOptions {
-    // How long to wait at start-up for a tray before showing a plain window.
-    std::chrono::milliseconds trayWait{3000};
-    // How long a tray may be gone (a desktop shell restarting) before the
-    // plain window stands in for it.
-    std::chrono::milliseconds trayReturnWait{10000};
+    // How long the tray is waited for.
+    TrayOptions tray;
     // What the entry for the start at login runs (empty: this program).
     QString program;
     // The preferences file for the reminder (empty: the user's own).
