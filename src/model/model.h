@@ -127,7 +127,7 @@ public:
     const QList<OfferedPair> &offeredPairs() const { return m_offeredPairs; }
     // The pair of the running entry, found by its client's and reason's
     // names when each names exactly one listed client and reason.
-    std::optional<OfferedPair> runningPair() const;
+    const std::optional<OfferedPair> &runningPair() const { return m_runningPair; }
 
     // Enabled, unarchived clients whose name contains `clientSearch`
     // (letter case ignored, accents significant), in the server's order.
@@ -231,8 +231,9 @@ private:
     const QList<RecentPair> &recentPairs();
     void rememberPair(const RecentPair &pair);
     void syncOfferedPairs();
-    // Whether the pickers would list the pair's client and, for it, its reason.
-    bool isListed(const RecentPair &pair) const;
+    // The pair with its names, if the pickers would list its client and, for
+    // that client, its reason.
+    std::optional<OfferedPair> listedPair(const RecentPair &pair) const;
     // Listed client and reason of exactly these names, with a rate.
     std::optional<OfferedPair> pairNamed(const QString &client, const QString &reason) const;
 
@@ -276,4 +277,5 @@ private:
     std::optional<QString> m_recentServer; // whose pairs m_recentPairs holds
     QList<RecentPair> m_recentPairs;
     QList<OfferedPair> m_offeredPairs;
+    std::optional<OfferedPair> m_runningPair;
 };

@@ -56,21 +56,16 @@ void Model::rememberPair(const RecentPair &pair) {
 }
 
 void Model::syncOfferedPairs() {
+    // Worked out once per state: the menu and the panel ask on every change
+    // of `busy`.
+    m_runningPair = m_state && m_state->running
+                        ? pairNamed(m_state->running->clientName, m_state->running->reasonName)
+                        : std::nullopt;
     QList<OfferedPair> offered;
     if (m_signedIn && m_state) {
-        const QList<Customer> clients = listedClients();
         for (const RecentPair &pair : recentPairs()) {
-            const auto client =
-                std::find_if(clients.cbegin(), clients.cend(),
-                             [&pair](const Customer &c) { return c.id == pair.clientId; });
-            if (client == clients.cend())
-                continue;
-            const QList<Reason> reasons = listedReasons(client->id);
-            const auto reason =
-                std::find_if(reasons.cbegin(), reasons.cend(),
-                             [&pair](const Reason &r) { return r.id == pair.reasonId; });
-            if (reason != reasons.cend())
-                offered.append({pair, client->name, reason->name});
+            if (std::optional<OfferedPair> listed = listedPair(pair))
+                offered.append(std::move(*listed));
         }
     }
     if (offered == m_offeredPairs)
@@ -79,36 +74,52 @@ void Model::syncOfferedPairs() {
     Q_EMIT offeredPairsChanged();
 }
 
-std::optional<OfferedPair> Model::pairNamed(const QString &client, const QString &reason) const {
-    std::optional<OfferedPair> found;
-    for (const Customer &customer : listedClients()) {
-        if (customer.name != client)
-            continue;
-        if (found)
-            return std::nullopt; // two clients of that name
-        for (const Reason &listed : listedReasons(customer.id)) {
-            if (listed.name != reason)
-                continue;
-            if (found)
-                return std::nullopt;
-            found = OfferedPair{{customer.id, listed.id}, customer.name, listed.name};
-        }
-        if (!found)
-            return std::nullopt;
-    }
-    return found;
+std::optional<OfferedPair> Model::listedPair(const RecentPair &pair) const {
+    // Read from the state directly: `ratesOf` indexes the selected client's
+    // rates, which the panel keeps asking for.
+    if (!m_state)
+        return std::nullopt;
+    const auto client = std::find_if(
+        m_state->clients.cbegin(), m_state->clients.cend(), [&pair](const Customer &c) {
+            return c.id == pair.clientId && c.enabled == 1 && c.archived == 0;
+        });
+    const auto reason =
+        std::find_if(m_state->reasons.cbegin(), m_state->reasons.cend(),
+                     [&pair](const Reason &r) { return r.id == pair.reasonId && r.active == 1; });
+    const bool rated =
+        std::any_of(m_state->rates.cbegin(), m_state->rates.cend(), [&pair](const Rate &r) {
+            return r.clientId == pair.clientId && r.reasonId == pair.reasonId;
+        });
+    if (client == m_state->clients.cend() || reason == m_state->reasons.cend() || !rated)
+        return std::nullopt;
+    return OfferedPair{pair, client->name, reason->name};
 }
 
-std::optional<OfferedPair> Model::runningPair() const {
-    if (!m_state || !m_state->running)
+std::optional<OfferedPair> Model::pairNamed(const QString &client, const QString &reason) const {
+    // Exactly one listed client of that name, and for it exactly one listed
+    // reason of that name.
+    const QList<Customer> clients = listedClients();
+    const auto named = [&client](const Customer &c) { return c.name == client; };
+    if (std::count_if(clients.cbegin(), clients.cend(), named) != 1)
         return std::nullopt;
-    return pairNamed(m_state->running->clientName, m_state->running->reasonName);
+    const Customer &customer = *std::find_if(clients.cbegin(), clients.cend(), named);
+    std::optional<OfferedPair> found;
+    for (const Reason &candidate : m_state->reasons) {
+        if (candidate.name != reason)
+            continue;
+        if (std::optional<OfferedPair> listed = listedPair({customer.id, candidate.id})) {
+            if (found)
+                return std::nullopt;
+            found = std::move(listed);
+        }
+    }
+    return found;
 }
 
 QCoro::Task<Model::StartOutcome> Model::startPair(RecentPair pair, std::optional<QString> note) {
     if (m_busy)
         co_return StartOutcome::Busy;
-    if (!isListed(pair))
+    if (!listedPair(pair))
         co_return StartOutcome::NotListed;
     if (const std::optional<OfferedPair> running = runningPair(); running && running->pair == pair)
         co_return StartOutcome::AlreadyRunning;
@@ -151,13 +162,4 @@ QCoro::Task<Model::StartOutcome> Model::startPair(RecentPair pair, std::optional
         setMessage(syncPendingText());
     setBusy(false);
     co_return StartOutcome::Started;
-}
-
-bool Model::isListed(const RecentPair &pair) const {
-    const QList<Customer> clients = listedClients();
-    const QList<Reason> reasons = listedReasons(pair.clientId);
-    return std::any_of(clients.cbegin(), clients.cend(),
-                       [&pair](const Customer &c) { return c.id == pair.clientId; }) &&
-           std::any_of(reasons.cbegin(), reasons.cend(),
-                       [&pair](const Reason &r) { return r.id == pair.reasonId; });
 }

@@ -9,8 +9,9 @@ bool Model::setState(std::optional<State> value) {
     }
     m_state = std::move(value);
     m_ratesClient.reset();
-    Q_EMIT stateChanged();
+    // Before the views hear of the state, so they read pairs that fit it.
     syncOfferedPairs();
+    Q_EMIT stateChanged();
     return true;
 }
 
