@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <xcb/xcb.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -36,6 +38,42 @@ callDBus("org.velmora.Test", "/Report", "org.velmora.Test", "report",
                            w.frameGeometry.height, w == workspace.activeClient ? 1 : 0,
                            w.skipTaskbar ? 1 : 0, w.skipSwitcher ? 1 : 0].join(" ")).join(";"));
 )";
+
+// A bar along the bottom of the screen, as Plasma's is: an X dock window
+// on KWin's XWayland that reserves its height (a strut).
+class BottomBar {
+public:
+    BottomBar(const QByteArray &display, QRect screen, int height)
+        : m_connection(xcb_connect(display.constData(), nullptr)) {
+        xcb_screen_t *root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, root->root, 0,
+                          int16_t(screen.bottom() + 1 - height), uint16_t(screen.width()),
+                          uint16_t(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, root->root_visual, 0,
+                          nullptr);
+        const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window,
+                            atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &dock);
+        const uint32_t strut[12] = {0, 0, 0, uint32_t(height),        0, 0, 0, 0,
+                                    0, 0, 0, uint32_t(screen.right())};
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window,
+                            atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12, strut);
+        xcb_map_window(m_connection, window);
+        xcb_flush(m_connection);
+    }
+    ~BottomBar() { xcb_disconnect(m_connection); }
+
+private:
+    xcb_atom_t atom(const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, false, uint16_t(strlen(name)), name),
+            nullptr);
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return result;
+    }
+    xcb_connection_t *m_connection;
+};
 
 } // namespace
 
@@ -62,6 +100,7 @@ private Q_SLOTS:
     void panelBesideTheClick_data();
     void panelBesideTheClick();
     void keysReachThePanel();
+    void menuBesideTheRightClick();
 
 private:
     struct Window {
@@ -174,14 +213,25 @@ std::optional<QList<TestE2eWayland::Window>> TestE2eWayland::windows() {
 
 void TestE2eWayland::panelBesideTheClick_data() {
     QTest::addColumn<QPoint>("click");
-    QTest::newRow("bottom right: above it") << QPoint(1200, 785);
-    QTest::newRow("top left: below it") << QPoint(100, 12);
-    QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12);
+    QTest::addColumn<int>("bar"); // a bottom bar this high, if not 0
+    QTest::newRow("bottom right: above it") << QPoint(1200, 785) << 0;
+    QTest::newRow("top left: below it") << QPoint(100, 12) << 0;
+    QTest::newRow("near the top-left corner: below it") << QPoint(40, 12) << 0;
+    QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12) << 0;
+    // Plasma sends the pointer's point, anywhere on the icon in its bar.
+    QTest::newRow("low in a bottom bar: on the bar's edge") << QPoint(1200, 791) << 44;
+    QTest::newRow("high in a bottom bar: on the bar's edge") << QPoint(1200, 760) << 44;
 }
 
 void TestE2eWayland::panelBesideTheClick() {
     QFETCH(QPoint, click);
+    QFETCH(int, bar);
     const QRect screen(0, 0, 1280, 800);
+    std::optional<BottomBar> dock;
+    if (bar) {
+        dock.emplace(m_environment.value(u"DISPLAY"_s).toLocal8Bit(), screen, bar);
+        QTest::qWait(500); // KWin publishes the new work area
+    }
     QVERIFY(m_watcher.activate(click));
     std::optional<QList<Window>> shown;
     WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
@@ -193,10 +243,11 @@ void TestE2eWayland::panelBesideTheClick() {
                              .arg(panel.frame.width())
                              .arg(panel.frame.height());
     QVERIFY2(screen.contains(panel.frame), qPrintable(seen));
-    // Beside the click: just above or below it, and reaching over it.
-    const int gap =
-        click.y() < 400 ? panel.frame.top() - click.y() : click.y() - panel.frame.bottom();
-    QVERIFY2(gap > 0 && gap <= 12, qPrintable(seen));
+    // Beside the click: just above or below it, and reaching over it; on
+    // the edge of a bar, never under it.
+    const int edge = bar ? screen.bottom() + 1 - bar : click.y();
+    const int gap = click.y() < 400 ? panel.frame.top() - edge : edge - panel.frame.bottom();
+    QVERIFY2(gap >= 1 && gap <= (bar ? 5 : 12), qPrintable(seen));
     QVERIFY2(panel.frame.left() <= click.x() && click.x() <= panel.frame.right() + 1,
              qPrintable(seen));
     QVERIFY2(panel.skipTaskbar && panel.skipSwitcher, qPrintable(seen));
@@ -208,6 +259,27 @@ void TestE2eWayland::panelBesideTheClick() {
 
 // Keys typed on the keyboard go to the field that holds the focus when the
 // panel opens, and Esc hides it.
+// A host without dbusmenu asks for our menu: it opens beside the right
+// click, and goes when the user turns to the panel.
+void TestE2eWayland::menuBesideTheRightClick() {
+    const QPoint click(1200, 785);
+    QVERIFY(m_watcher.activate(click, u"ContextMenu"_s));
+    std::optional<QList<Window>> shown;
+    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+    const QRect menu = shown->first().frame;
+    QVERIFY2(menu.bottom() < click.y() && click.y() - menu.bottom() <= 12 &&
+                 menu.left() <= click.x() && click.x() <= menu.right() + 1,
+             qPrintable(u"menu %1,%2 %3x%4"_s.arg(menu.x())
+                            .arg(menu.y())
+                            .arg(menu.width())
+                            .arg(menu.height())));
+    QVERIFY(m_watcher.activate(click));
+    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().frame != menu,
+               timeoutMs);
+    QVERIFY(m_watcher.activate(click));
+    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+}
+
 void TestE2eWayland::keysReachThePanel() {
 #ifndef VELMORA_FAKE_KEYS_BINARY
     QSKIP("built without KWin's fake input protocol (plasma-wayland-protocols)");

@@ -137,7 +137,10 @@ QCoro::Task<bool> defaultCollectionLocked() {
     if (!libsecretLoadable() || !QDBusConnection::sessionBus().isConnected())
         co_return false;
     const QString collection = collectionPath(co_await defaultCollection());
-    co_return !collection.isEmpty() && co_await isLocked(collection);
+    // Not `a && co_await b`: GCC 12 awaits b even when a is false.
+    if (collection.isEmpty())
+        co_return false;
+    co_return co_await isLocked(collection);
 }
 
 QCoro::Task<KeychainError::Kind> diagnose() {

@@ -12,6 +12,15 @@ SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
     return SessionKind::Offscreen;
 }
 
+std::optional<QPoint> usableClick(SessionKind session, QPoint point) {
+    constexpr int relativeRadius = 64;
+    const bool nearOrigin = point.x() >= 0 && point.y() >= 0 && point.x() <= relativeRadius &&
+                            point.y() <= relativeRadius;
+    if (point.isNull() || (nearOrigin && session == SessionKind::OtherWayland))
+        return std::nullopt;
+    return point;
+}
+
 bool pointerTrusted(SessionKind session) {
     return session == SessionKind::X11;
 }

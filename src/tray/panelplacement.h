@@ -56,6 +56,13 @@ QPoint fromDevicePixels(QPoint point, const QList<ScreenScale> &screens);
 Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<QPoint> click,
                          std::optional<QPoint> pointer, const QList<ScreenScale> &screens = {});
 
+// The point a StatusNotifier host sent with a click, where it can be used.
+// Hosts send global coordinates, but waybar and other hosts on wlroots
+// compositors send them relative to the icon, which lands them within 64 px
+// of the origin; only there is such a point dropped. (0, 0) is what hosts
+// send when they have no point, such as "Öffnen" in their own menu.
+std::optional<QPoint> usableClick(SessionKind session, QPoint point);
+
 // Whether Qt's idea of the pointer may be used in `session`.
 bool pointerTrusted(SessionKind session);
 

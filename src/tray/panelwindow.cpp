@@ -5,6 +5,7 @@
 #endif
 
 #include "client/logging.h"
+#include "tray/workarea.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -26,16 +27,27 @@ int clamp(int value, int low, int high) {
     return high < low ? low : std::clamp(value, low, high);
 }
 
-QRect availableFor(const QRect &anchor) {
+} // namespace
+
+QRect availableArea(const Placement &placement) {
     QScreen *screen = nullptr;
-    if (!anchor.isEmpty())
-        screen = QGuiApplication::screenAt(anchor.center());
+    if (!placement.anchor.isEmpty())
+        screen = QGuiApplication::screenAt(placement.anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect();
+    if (!screen)
+        return {};
+    const QRect available = screen->availableGeometry();
+    // Qt on Wayland knows no bars: KWin tells its X clients where they are.
+    if (placement.method == PlacementMethod::PlasmaSurface) {
+        if (const auto workArea = xWorkArea(qgetenv("DISPLAY"))) {
+            const QRect free = available & *workArea;
+            if (!free.isEmpty())
+                return free;
+        }
+    }
+    return available;
 }
-
-} // namespace
 
 QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &available) {
     const int maxX = available.right() - size.width() + 1;
@@ -139,6 +151,7 @@ void PanelWindow::restoreFocusAfterStrayActivation() {
 
 void PanelWindow::popUp(const Placement &placement) {
     m_placement = placement;
+    m_available = availableArea(placement);
     restoreFocusAfterStrayActivation();
     fitToContent();
     place();
@@ -171,8 +184,7 @@ bool PanelWindow::justClosedByFocusLoss() const {
 }
 
 void PanelWindow::place() {
-    const QRect &anchor = m_placement.anchor;
-    const QPoint position = panelPosition(anchor, size(), availableFor(anchor));
+    const QPoint position = panelPosition(m_placement.anchor, size(), m_available);
     switch (m_placement.method) {
     case PlacementMethod::Move:
         move(position);
@@ -191,7 +203,7 @@ void PanelWindow::place() {
 void PanelWindow::setVisible(bool visible) {
 #if VELMORA_PLASMA_SHELL
     if (!visible && isVisible() && PlasmaShell::instance())
-        PlasmaShell::instance()->release();
+        PlasmaShell::instance()->release(windowHandle());
 #endif
     // Hiding gives up the focus; that is no close by focus loss.
     const bool wasHiding = std::exchange(m_hiding, !visible);

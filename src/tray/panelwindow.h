@@ -18,6 +18,10 @@
 // top-right corner.
 QPoint panelPosition(const QRect &anchor, const QSize &size, const QRect &available);
 
+// The part of the anchor's screen (else the primary one's) that bars leave
+// free, for a window placed by `placement`.
+QRect availableArea(const Placement &placement);
+
 class QMenu;
 class QMenuBar;
 
@@ -87,6 +91,8 @@ private:
     QList<QMenu *> m_windowMenus;
     Mode m_mode = Mode::Popup;
     Placement m_placement;
+    // The screen's part that bars leave free, learnt at each opening.
+    QRect m_available;
     QElapsedTimer m_focusLossClose;
     bool m_fitPending = false;
     bool m_hiding = false;

@@ -3,6 +3,7 @@
 #include "client/logging.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QWindow>
 #include <qpa/qplatformnativeinterface.h>
 
@@ -19,9 +20,13 @@ struct PlasmaShell::Private {
     wl_registry *registry = nullptr;
     org_kde_plasma_shell *shell = nullptr;
     uint32_t version = 0;
-    // The plasma surface of the window's current wl_surface.
-    wl_surface *surface = nullptr;
-    org_kde_plasma_surface *plasmaSurface = nullptr;
+    // Per window (the panel, the tray menu): the plasma surface of its
+    // current wl_surface.
+    struct Attached {
+        wl_surface *surface = nullptr;
+        org_kde_plasma_surface *plasmaSurface = nullptr;
+    };
+    QHash<const QWindow *, Attached> attached;
 };
 
 namespace {
@@ -76,8 +81,8 @@ PlasmaShell::PlasmaShell()
 }
 
 PlasmaShell::~PlasmaShell() {
-    if (d->plasmaSurface)
-        org_kde_plasma_surface_destroy(d->plasmaSurface);
+    for (const Private::Attached &attached : std::as_const(d->attached))
+        org_kde_plasma_surface_destroy(attached.plasmaSurface);
     if (d->shell)
         org_kde_plasma_shell_destroy(d->shell);
     if (d->registry)
@@ -92,23 +97,23 @@ void PlasmaShell::place(QWindow *window, QPoint position) {
         native->nativeResourceForWindow(QByteArrayLiteral("surface"), window));
     if (!surface)
         return;
-    if (surface != d->surface) {
-        release();
-        d->surface = surface;
-        d->plasmaSurface = org_kde_plasma_shell_get_surface(d->shell, surface);
+    if (d->attached.value(window).surface != surface) {
+        release(window);
+        d->attached.insert(window, {surface, org_kde_plasma_shell_get_surface(d->shell, surface)});
     }
-    org_kde_plasma_surface_set_skip_taskbar(d->plasmaSurface, 1);
+    org_kde_plasma_surface *plasmaSurface = d->attached.value(window).plasmaSurface;
+    org_kde_plasma_surface_set_skip_taskbar(plasmaSurface, 1);
     if (d->version >= 5)
-        org_kde_plasma_surface_set_skip_switcher(d->plasmaSurface, 1);
-    org_kde_plasma_surface_set_position(d->plasmaSurface, position.x(), position.y());
+        org_kde_plasma_surface_set_skip_switcher(plasmaSurface, 1);
+    org_kde_plasma_surface_set_position(plasmaSurface, position.x(), position.y());
     wl_display_flush(d->display);
 }
 
-void PlasmaShell::release() {
-    if (!d->plasmaSurface)
+void PlasmaShell::release(const QWindow *window) {
+    const auto found = d->attached.constFind(window);
+    if (found == d->attached.cend())
         return;
-    org_kde_plasma_surface_destroy(d->plasmaSurface);
-    d->plasmaSurface = nullptr;
-    d->surface = nullptr;
+    org_kde_plasma_surface_destroy(found->plasmaSurface);
+    d->attached.erase(found);
     wl_display_flush(d->display);
 }

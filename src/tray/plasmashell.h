@@ -20,7 +20,7 @@ public:
     void place(QWindow *window, QPoint position);
     // Before the window hides: Qt then destroys its surface, and KWin wants
     // what we attached to it gone first.
-    void release();
+    void release(const QWindow *window);
 
     struct Private;
 

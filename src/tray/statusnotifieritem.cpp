@@ -54,9 +54,6 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
 const QString title = QStringLiteral("velmora Zeit");
-// A click this close to the origin came with coordinates relative to the
-// icon (waybar); no host puts a tray there.
-constexpr int relativeClickRadius = 64;
 // Registering again after a host dropped the item: how soon, how often.
 constexpr auto reRegisterDelay = std::chrono::seconds(1);
 constexpr int maxDropsByHost = 3;
@@ -76,12 +73,6 @@ QString themedIconName(const QString &symbol) {
 }
 
 } // namespace
-
-std::optional<QPoint> clickPoint(int x, int y) {
-    if (x >= 0 && y >= 0 && x <= relativeClickRadius && y <= relativeClickRadius)
-        return std::nullopt;
-    return QPoint(x, y);
-}
 
 // The D-Bus face of the item: org.kde.StatusNotifierItem.
 class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
@@ -128,9 +119,9 @@ public:
     QDBusObjectPath menu() const { return QDBusObjectPath(menuPath); }
 
 public Q_SLOTS:
-    void Activate(int x, int y) { Q_EMIT m_item->activated(clickPoint(x, y)); }
-    void SecondaryActivate(int x, int y) { Q_EMIT m_item->activated(clickPoint(x, y)); }
-    void ContextMenu(int x, int y) { Q_EMIT m_item->contextMenuRequested(clickPoint(x, y)); }
+    void Activate(int x, int y) { Q_EMIT m_item->activated(QPoint(x, y)); }
+    void SecondaryActivate(int x, int y) { Q_EMIT m_item->activated(QPoint(x, y)); }
+    void ContextMenu(int x, int y) { Q_EMIT m_item->contextMenuRequested(QPoint(x, y)); }
     void Scroll(int, const QString &) {}
     void ProvideXdgActivationToken(const QString &token) {
         Q_EMIT m_item->activationTokenProvided(token);

@@ -37,11 +37,6 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, SniToolTip &toolT
 Q_DECLARE_METATYPE(SniPixmap)
 Q_DECLARE_METATYPE(SniToolTip)
 
-// Where a host's click was, if it said: Plasma and GNOME send global
-// coordinates; waybar sends them relative to the icon, which lands them near
-// the origin, where no tray icon sits.
-std::optional<QPoint> clickPoint(int x, int y);
-
 class StatusNotifierItem : public QObject {
     Q_OBJECT
 public:
@@ -63,8 +58,8 @@ public:
 
 Q_SIGNALS:
     // Left click (Activate) or middle click (SecondaryActivate).
-    void activated(std::optional<QPoint> point);
-    void contextMenuRequested(std::optional<QPoint> point);
+    void activated(QPoint point);
+    void contextMenuRequested(QPoint point);
     // The host lets the next window we show take the focus.
     void activationTokenProvided(const QString &token);
     void registeredChanged(bool registered);

@@ -3,6 +3,9 @@
 #include "client/logging.h"
 #include "model/model.h"
 #include "tray/panelwindow.h"
+#if VELMORA_PLASMA_SHELL
+#include "tray/plasmashell.h"
+#endif
 #include "tray/statusnotifieritem.h"
 #include "tray/symbols.h"
 #include "tray/timermenu.h"
@@ -15,6 +18,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 namespace {
 
@@ -97,6 +101,20 @@ void Tray::makeTrayMenu() {
     connect(m_trayMenu->addAction(QStringLiteral("Beenden")), &QAction::triggered, this,
             [] { QCoreApplication::quit(); });
     connect(m_trayMenu.get(), &QMenu::aboutToShow, this, &Tray::settingsAboutToShow);
+#if VELMORA_PLASMA_SHELL
+    connect(m_trayMenu.get(), &QMenu::aboutToHide, this, [this] {
+        if (PlasmaShell *shell = PlasmaShell::instance())
+            shell->release(m_trayMenu->windowHandle());
+    });
+    // A menu that is a window of its own closes as a popup does: when the
+    // user turns to anything else.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, m_trayMenu.get(),
+            [this](QWindow *focus) {
+                if (m_trayMenu->isVisible() && focus != m_trayMenu->windowHandle() &&
+                    PanelWindow::session() == SessionKind::KWinWayland)
+                    m_trayMenu->hide();
+            });
+#endif
 }
 
 void Tray::useTray() {
@@ -112,9 +130,12 @@ void Tray::useTray() {
             m_sni = std::make_unique<StatusNotifierItem>(m_trayMenu.get());
             m_sni->setIconName(m_iconName);
             m_sni->setToolTip(m_toolTip);
-            connect(m_sni.get(), &StatusNotifierItem::activated, this, &Tray::togglePanel);
-            connect(m_sni.get(), &StatusNotifierItem::contextMenuRequested, this,
-                    &Tray::showTrayMenu);
+            connect(m_sni.get(), &StatusNotifierItem::activated, this, [this](QPoint point) {
+                togglePanel(usableClick(PanelWindow::session(), point));
+            });
+            connect(
+                m_sni.get(), &StatusNotifierItem::contextMenuRequested, this,
+                [this](QPoint point) { showTrayMenu(usableClick(PanelWindow::session(), point)); });
             connect(m_sni.get(), &StatusNotifierItem::activationTokenProvided, m_panel.get(),
                     &PanelWindow::setActivationToken);
         } else {
@@ -213,8 +234,8 @@ void Tray::showPanel() {
     const SessionKind session = PanelWindow::session();
     const std::optional<QPoint> pointer =
         pointerTrusted(session) ? std::optional<QPoint>(QCursor::pos()) : std::nullopt;
-    m_panel->popUp(panelPlacement(session, m_tray ? m_tray->geometry() : QRect(),
-                                  m_click, pointer, screenScales()));
+    m_panel->popUp(panelPlacement(session, m_tray ? m_tray->geometry() : QRect(), m_click, pointer,
+                                  screenScales()));
 }
 
 void Tray::hidePanel() {
@@ -240,7 +261,13 @@ void Tray::togglePanel(std::optional<QPoint> click) {
 void Tray::showTrayMenu(std::optional<QPoint> click) {
     // Hosts that draw the exported menu never ask; those that do get ours.
     const SessionKind session = PanelWindow::session();
-    if (session == SessionKind::OtherWayland || session == SessionKind::KWinWayland)
+    if (click)
+        m_click = click;
+    if (session == SessionKind::KWinWayland) {
+        showTrayMenuOnKWin(click ? click : m_click);
+        return;
+    }
+    if (session == SessionKind::OtherWayland)
         return; // a menu of ours cannot be placed there
     if (click)
         click = fromDevicePixels(*click, screenScales());
@@ -248,4 +275,23 @@ void Tray::showTrayMenu(std::optional<QPoint> click) {
         click = QCursor::pos();
     if (click)
         m_trayMenu->popup(*click);
+}
+
+void Tray::showTrayMenuOnKWin(std::optional<QPoint> click) {
+#if VELMORA_PLASMA_SHELL
+    // With no window of ours under it, the menu is a window of its own, which
+    // KWin would put in the middle of the screen: it goes beside the click
+    // the way the panel does.
+    PlasmaShell *shell = PlasmaShell::instance();
+    if (!click || !shell)
+        return;
+    const Placement placement{PlacementMethod::PlasmaSurface, QRect(*click, QSize(1, 1))};
+    m_trayMenu->popup(*click);
+    if (QWindow *window = m_trayMenu->windowHandle()) {
+        shell->place(window,
+                     panelPosition(placement.anchor, m_trayMenu->size(), availableArea(placement)));
+    }
+#else
+    Q_UNUSED(click);
+#endif
 }

@@ -94,6 +94,7 @@ private:
     void updateIcon();
     void makeTrayMenu();
     void showTrayMenu(std::optional<QPoint> click);
+    void showTrayMenuOnKWin(std::optional<QPoint> click);
 
     Model *m_model;
     QMenu *m_settings;
