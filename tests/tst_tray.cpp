@@ -397,7 +397,11 @@ void TestTray::panelPlacement_data() {
         {1200 - 170, 1070 - 404});
     row("KWin no click: top-right corner", KWinWayland, {}, none, full, PlasmaSurface,
         {1920 - 340 - 8, 8});
-    row("sway: the compositor places it", OtherWayland, {}, {1200, 1070}, full, Compositor, {});
+    row("Hyprland: the compositor places it", OtherWayland, {}, {1200, 1070}, full, Compositor, {});
+    row("sway: beside a global click, over its socket", Sway, {}, {1200, 1070}, full, SwayIpc,
+        {1200 - 170, 1070 - 404});
+    row("sway: a click relative to the icon gives no anchor", Sway, {}, {12, 9}, full, SwayIpc,
+        {1920 - 340 - 8, 8});
     // Only hosts on wlroots send points relative to the icon, near the origin.
     row("KWin click near the top-left corner: below it", KWinWayland, {}, {40, 12}, full,
         PlasmaSurface, {0, 12 + 1 + 4});

@@ -3,9 +3,12 @@
 #include <QStringList>
 
 SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
-                        const QString &sessionType, bool plasmaShell) {
-    if (platformName.startsWith(QLatin1String("wayland")))
-        return plasmaShell ? SessionKind::KWinWayland : SessionKind::OtherWayland;
+                        const QString &sessionType, bool plasmaShell, bool swaySocket) {
+    if (platformName.startsWith(QLatin1String("wayland"))) {
+        return plasmaShell  ? SessionKind::KWinWayland
+               : swaySocket ? SessionKind::Sway
+                            : SessionKind::OtherWayland;
+    }
     if (platformName == QLatin1String("xcb"))
         return waylandDisplaySet || sessionType == QLatin1String("wayland") ? SessionKind::XWayland
                                                                             : SessionKind::X11;
@@ -16,7 +19,8 @@ std::optional<QPoint> usableClick(SessionKind session, QPoint point) {
     constexpr int relativeRadius = 64;
     const bool nearOrigin = point.x() >= 0 && point.y() >= 0 && point.x() <= relativeRadius &&
                             point.y() <= relativeRadius;
-    if (point.isNull() || (nearOrigin && session == SessionKind::OtherWayland))
+    const bool wlroots = session == SessionKind::Sway || session == SessionKind::OtherWayland;
+    if (point.isNull() || (nearOrigin && wlroots))
         return std::nullopt;
     return point;
 }
@@ -49,6 +53,11 @@ Placement panelPlacement(SessionKind session, const QRect &icon, std::optional<Q
     case SessionKind::KWinWayland:
         placement.method = PlacementMethod::PlasmaSurface;
         break;
+    case SessionKind::Sway:
+        placement.method = PlacementMethod::SwayIpc;
+        if (click)
+            placement.anchor = QRect(*click, QSize(1, 1));
+        return placement; // else sway knows the pointer
     case SessionKind::OtherWayland:
         // Nothing we could say would be heard.
         placement.method = PlacementMethod::Compositor;

@@ -15,19 +15,22 @@ enum class SessionKind {
     XWayland,     // X11 inside a Wayland session: windows may be moved, but
                   // the pointer Qt reports is stale
     KWinWayland,  // native Wayland with KWin's plasma shell to place windows
-    OtherWayland, // sway, Hyprland, …: the compositor places the panel
+    Sway,         // native Wayland on sway: its IPC socket moves our windows
+    OtherWayland, // Hyprland, …: the compositor places the panel
     Offscreen,    // no screen at all (tests)
 };
 
 // The session the app runs in, from Qt's platform and the environment;
-// `plasmaShell`: KWin offers its window placement to us.
+// `plasmaShell`: KWin offers its window placement to us; `swaySocket`: sway's
+// IPC socket is known.
 SessionKind sessionKind(const QString &platformName, bool waylandDisplaySet,
-                        const QString &sessionType, bool plasmaShell);
+                        const QString &sessionType, bool plasmaShell, bool swaySocket = false);
 
 // How the panel gets to its place.
 enum class PlacementMethod {
     Move,          // the window moves itself (X11, XWayland, offscreen)
     PlasmaSurface, // asks KWin through org_kde_plasma_surface.set_position
+    SwayIpc,       // asks sway over its socket; without an anchor, at the pointer
     Compositor,    // left to the compositor (a window rule may float it)
 };
 

@@ -5,6 +5,7 @@
 #endif
 
 #include "client/logging.h"
+#include "tray/swayipc.h"
 #include "tray/workarea.h"
 
 #include <QCloseEvent>
@@ -135,9 +136,9 @@ SessionKind PanelWindow::session() {
 #else
     const bool plasmaShell = false;
 #endif
-    return sessionKind(QGuiApplication::platformName(),
-                       !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
-                       qEnvironmentVariable("XDG_SESSION_TYPE"), plasmaShell);
+    return sessionKind(
+        QGuiApplication::platformName(), !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+        qEnvironmentVariable("XDG_SESSION_TYPE"), plasmaShell, !sway::socketPath().isEmpty());
 }
 
 void PanelWindow::restoreFocusAfterStrayActivation() {
@@ -157,7 +158,8 @@ void PanelWindow::popUp(const Placement &placement) {
     place();
     show();
     // Only a shown window has a Wayland surface to place.
-    if (m_placement.method == PlacementMethod::PlasmaSurface)
+    if (m_placement.method == PlacementMethod::PlasmaSurface ||
+        m_placement.method == PlacementMethod::SwayIpc)
         place();
     raise();
     activateWindow();
@@ -195,9 +197,25 @@ void PanelWindow::place() {
             PlasmaShell::instance()->place(windowHandle(), position);
 #endif
         break;
+    case PlacementMethod::SwayIpc:
+        // Only once shown: sway moves windows it has mapped.
+        if (isVisible())
+            placeWithSway();
+        break;
     case PlacementMethod::Compositor:
         break;
     }
+}
+
+QCoro::Task<> PanelWindow::placeWithSway() {
+    const QPointer<PanelWindow> self(this);
+    const QRect anchor = m_placement.anchor;
+    const std::optional<QPoint> beside = co_await sway::placePanel(
+        anchor.isEmpty() ? std::nullopt : std::optional(anchor.topLeft()), size());
+    // Kept, so that a panel growing later stays beside the same point, not
+    // beside wherever the pointer has gone since.
+    if (self && beside && m_placement.method == PlacementMethod::SwayIpc)
+        m_placement.anchor = QRect(*beside, QSize(1, 1));
 }
 
 void PanelWindow::setVisible(bool visible) {

@@ -5,6 +5,7 @@
 
 #include "tray/panelplacement.h"
 
+#include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QPointer>
@@ -79,6 +80,7 @@ protected:
 
 private:
     void place();
+    QCoro::Task<> placeWithSway();
     // Window mode: the menu bar's height above the content.
     int contentTop() const;
     void layOut();
