@@ -8,6 +8,7 @@
 #include "testsupport.h"
 #include "xsession.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSettings>
@@ -337,6 +338,26 @@ void TestE2eApp::administratorCopiesTheLink() {
     DO(u"find"_s, u"push button"_s, u"Link kopieren"_s, u"focused"_s);
     DRIVE(out, u"announcements"_s);
     QCOMPARE(out, QString());
+
+    // A timer started on the phone; the tray menu switches to the recent pair.
+    m_server.startEntryFor(m_server.adminId(), u"c1"_s, 2, QString(),
+                           double(QDateTime::currentMSecsSinceEpoch()));
+    DO(u"press"_s, u"push button"_s, u"Daten neu laden"_s);
+    DO(u"find"_s, u"label"_s, u"Müller GmbH"_s);
+    DO(u"key"_s, u"Escape"_s);
+    DO(u"gone"_s, u"push button"_s, u"Beenden"_s);
+    const qsizetype windows = m_x.windows(u"VelmoraTime"_s).size();
+    DO(u"click-tray"_s, u"3"_s);
+    WAIT_UNTIL(m_x.windows(u"VelmoraTime"_s).size() > windows, timeoutMs);
+    QTest::qWait(200); // as for the settings menu: its grab follows the window
+    DO(u"key"_s, u"Down"_s);
+    DO(u"focus-heard"_s, u"menu item"_s, u"Timer stoppen – Müller GmbH · Entwicklung"_s);
+    DO(u"key"_s, u"Down"_s);
+    DO(u"focus-heard"_s, u"menu item"_s, u"MÜLLER Logistik · Beratung"_s);
+    DO(u"key"_s, u"Return"_s);
+    DO(u"click-tray"_s);
+    DO(u"find"_s, u"label"_s, u"MÜLLER Logistik"_s);
+    QVERIFY(m_server.hasRunningEntry(m_server.adminId()));
 
     DO(u"press"_s, u"push button"_s, u"Abmelden"_s);
     DO(u"find"_s, u"text"_s, u"Einrichtungslink einfügen"_s, u"focused"_s);

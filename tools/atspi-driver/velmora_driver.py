@@ -290,9 +290,9 @@ class Driver:
 
         return self.wait_until("das Symbol erscheint im Tray", check)
 
-    def click_tray(self):
+    def click_tray(self, button="1"):
         x, y, w, h, _ = self.tray_icon()
-        xdotool("mousemove", str(x + w // 2), str(y + h // 2), "click", "1")
+        xdotool("mousemove", str(x + w // 2), str(y + h // 2), "click", button)
         # A second click soon after would arrive as a double click.
         time.sleep(0.7)
 
@@ -397,7 +397,7 @@ COMMANDS = {
     "announcements": ("", lambda d: "\n".join(d.take_announcements())),
     "announced": ("TEXT", lambda d, text: d.wait_announced(text)),
     "tray-icon": ("", lambda d: "{2}x{3}+{0}+{1}".format(*d.tray_icon())),
-    "click-tray": ("", lambda d: d.click_tray()),
+    "click-tray": ("[TASTE]", lambda d, button="1": d.click_tray(button)),
     "tray-state": ("SYMBOLPROGRAMM", lambda d, tool: d.tray_state(tool)),
     "clipboard": ("[clipboard|primary] [ZIELTYP]",
                   lambda d, s="clipboard", t=None: d.clipboard(s, t)),
