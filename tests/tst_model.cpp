@@ -115,14 +115,27 @@ void ModelTest::startsFromWhatIsStored() {
     Model waiting(sealed, Preferences(path));
     waiting.setServerURL(server().baseUrl());
     QVERIFY(waiting.signedIn() && waiting.keyringLocked());
-    QCOMPARE(waiting.variant(), Model::Variant::Loading);
+    QCOMPARE(waiting.variant(), Model::Variant::KeyringLocked); // nothing loads meanwhile
     QCOMPARE(waiting.message(), u"Schlüsselbund gesperrt – bitte entsperren"_s);
+    // Neither the clock nor another collection's unlock brings up a prompt.
     waiting.runAutomaticRefresh();
+    QTest::qWait(100);
+    waiting.keyringUnlocked();
     QTest::qWait(100);
     QVERIFY(sealed->unlocks() == 0 && waiting.keyringLocked() && server().requests().isEmpty());
     QVERIFY(finishes(waiting.refresh()));
     QCOMPARE(sealed->unlocks(), 1);
     QVERIFY(!waiting.keyringLocked() && waiting.state() && waiting.message().isEmpty());
+
+    // Unlocked with the session: loaded at once, without a prompt.
+    sealed->setFailure(
+        KeychainError(KeychainError::Kind::Locked, keychainErrorText(KeychainError::Kind::Locked)));
+    Model comingBack(sealed, Preferences(path));
+    comingBack.setServerURL(server().baseUrl());
+    sealed->setFailure(std::nullopt);
+    comingBack.keyringUnlocked();
+    QTRY_VERIFY(comingBack.state() && !comingBack.keyringLocked());
+    QCOMPARE(sealed->unlocks(), 1);
 }
 
 // The user's own store keeps the address exactly; a failed write is reported.

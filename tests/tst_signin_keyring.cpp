@@ -4,14 +4,18 @@
 // of this program, which tries both sign-ins against the devserver of the
 // parent and reports what it saw.
 
+#include "desktop/keyringwatch.h"
 #include "modelfixture.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusInterface>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -110,6 +114,7 @@ private Q_SLOTS:
         QVERIFY(m_fixture.started());
     }
     void tokenInTheKeyring();
+    void unlockIsHeard();
     void keyringTroubleCostsNothing_data();
     void keyringTroubleCostsNothing();
 
@@ -175,6 +180,38 @@ void SignInKeyringTest::tokenInTheKeyring() {
     const auto gone = awaitTask(Keychain().get());
     VERIFY_OK(gone);
     QCOMPARE(*gone.value, std::nullopt);
+}
+
+// The login keyring locked (as by a screen lock) and unlocked with the
+// password (as with the session): only the unlock is heard.
+void SignInKeyringTest::unlockIsHeard() {
+    const QString service = u"org.freedesktop.secrets"_s;
+    const QDBusObjectPath login(u"/org/freedesktop/secrets/collection/login"_s);
+    QDBusInterface secrets(service, u"/org/freedesktop/secrets"_s,
+                           u"org.freedesktop.Secret.Service"_s);
+    KeyringWatch watch;
+    QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
+    const QDBusMessage lock =
+        secrets.call(u"Lock"_s, QVariant::fromValue(QList<QDBusObjectPath>{login}));
+    QCOMPARE(lock.type(), QDBusMessage::ReplyMessage);
+    QTest::qWait(200);
+    QCOMPARE(unlocked.size(), 0);
+
+    // gnome-keyring's own way in, as its PAM module does at login.
+    const QDBusMessage session =
+        secrets.call(u"OpenSession"_s, u"plain"_s, QVariant::fromValue(QDBusVariant(QString())));
+    QCOMPARE(session.type(), QDBusMessage::ReplyMessage);
+    QDBusArgument password;
+    password.beginStructure();
+    password << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray()
+             << QByteArray("velmora") << u"text/plain"_s;
+    password.endStructure();
+    QDBusInterface internal(service, u"/org/freedesktop/secrets"_s,
+                            u"org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"_s);
+    const QDBusMessage unlock = internal.call(
+        u"UnlockWithMasterPassword"_s, QVariant::fromValue(login), QVariant::fromValue(password));
+    QCOMPARE(unlock.type(), QDBusMessage::ReplyMessage);
+    QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
 }
 
 void SignInKeyringTest::keyringTroubleCostsNothing_data() {

@@ -174,6 +174,19 @@ int main(int argc, char **argv) {
         server.clearFaults();
     }
     {
+        // Started with the keyring locked: the token cannot be read yet, and
+        // the prompt the panel asks for is dismissed.
+        struct StaysLocked : MemoryTokenStore {
+            using MemoryTokenStore::MemoryTokenStore;
+            QCoro::Task<> unlock() override { co_return; }
+        };
+        auto store = std::make_shared<StaysLocked>(QStringLiteral("t"));
+        store->setFailure(KeychainError(KeychainError::Kind::Locked,
+                                        keychainErrorText(KeychainError::Kind::Locked)));
+        Model model(store, Preferences(QDir::temp().filePath(QStringLiteral("velmora-shot.ini"))));
+        ok &= shooter.shoot(model, QStringLiteral("keyring-locked"));
+    }
+    {
         auto model = shooter.newModel();
         ok &= shooter.signIn(*model, server.adminId());
         ok &= shooter.shoot(*model, QStringLiteral("start-form-admin"));

@@ -28,7 +28,11 @@ CommandAnswer unavailable(bool signedIn) {
 QString trayToolTip(bool signedIn, const std::optional<State> &state, const QString &trouble) {
     if (!signedIn)
         return QStringLiteral("Nicht angemeldet");
-    const QString now = !state            ? QStringLiteral("Wird geladen …")
+    // Nothing loaded because of trouble (a locked keyring, no network) is
+    // not loading: whether a timer runs is not known.
+    const QString now = !state && !trouble.isEmpty()
+                            ? QStringLiteral("Ob ein Timer läuft, ist unbekannt")
+                        : !state          ? QStringLiteral("Wird geladen …")
                         : !state->running ? QStringLiteral("Kein Timer läuft")
                                           : runningSummary(*state->running);
     return trouble.isEmpty() ? now : now + u'\n' + trouble;

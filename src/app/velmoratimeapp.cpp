@@ -7,6 +7,7 @@
 #include "app/updater.h"
 #endif
 #include "client/keychain.h"
+#include "desktop/keyringwatch.h"
 #include "desktop/notifier.h"
 #include "desktop/systemwatch.h"
 #include "model/model.h"
@@ -69,6 +70,10 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     connect(m_systemWatch, &SystemWatch::onlineChanged, m_model.get(),
             [model = m_model.get()](bool online) { model->setOffline(!online); });
     m_model->setOffline(!m_systemWatch->online());
+    // A keyring unlocked with the session: the state at once, not at the
+    // next opening of the panel.
+    connect(new KeyringWatch(this), &KeyringWatch::unlocked, m_model.get(),
+            &Model::keyringUnlocked);
 
     // Keeps the tray symbol true to timers started or stopped elsewhere.
     m_refresh.setInterval(refreshInterval);

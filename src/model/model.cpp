@@ -58,7 +58,8 @@ Model::Model(std::shared_ptr<TokenStore> tokenStore, Preferences preferences, QO
     m_shownVariant = variant();
 
     for (const auto changed : {&Model::signedInChanged, &Model::stateChanged, &Model::busyChanged,
-                               &Model::selectedClientChanged, &Model::selectedReasonChanged})
+                               &Model::selectedClientChanged, &Model::selectedReasonChanged,
+                               &Model::keyringLockedChanged})
         connect(this, changed, this, &Model::syncViewRules);
     connect(this, &Model::signedInChanged, this, &Model::syncOfferedPairs);
 }
@@ -158,6 +159,11 @@ std::optional<QUrl> Model::inboxURL() const {
 void Model::runRefresh() {
     refresh();
 }
+void Model::keyringUnlocked() {
+    if (m_keyringLocked)
+        runAutomaticRefresh();
+}
+
 void Model::runAutomaticRefresh() {
     // Also while the system says there is no network: a machine whose
     // connection NetworkManager does not manage looks offline for good, and

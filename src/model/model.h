@@ -69,7 +69,9 @@ public:
     };
 
     // The panel's content: exactly one of these is shown.
-    enum class Variant { SignedOut, Loading, RunningEntry, StartForm };
+    // KeyringLocked: signed in, nothing loaded, and the token unreadable
+    // until the keyring is unlocked.
+    enum class Variant { SignedOut, Loading, KeyringLocked, RunningEntry, StartForm };
     Q_ENUM(Variant)
 
     // The user's own preferences and the system keyring.
@@ -179,6 +181,9 @@ public Q_SLOTS:
     // The periodic reload: skipped while an earlier one still waits, so a slow
     // server never collects a queue of state requests.
     void runAutomaticRefresh();
+    // The keyring was unlocked (the user came back, or typed the password):
+    // a token that could not be read may be readable now.
+    void keyringUnlocked();
     void runLogin();
     void runConnectWithSetupLink();
     void runLogout();

@@ -6,7 +6,7 @@ Model::Variant Model::variant() const {
     if (!m_signedIn)
         return Variant::SignedOut;
     if (!m_state)
-        return Variant::Loading;
+        return m_keyringLocked ? Variant::KeyringLocked : Variant::Loading;
     return m_state->running ? Variant::RunningEntry : Variant::StartForm;
 }
 

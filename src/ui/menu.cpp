@@ -6,6 +6,7 @@
 #include "ui/footerrow.h"
 #include "ui/headerrow.h"
 #include "ui/loadingview.h"
+#include "ui/lockedview.h"
 #include "ui/runningentryview.h"
 #include "ui/signedoutsection.h"
 #include "ui/startform.h"
@@ -48,6 +49,8 @@ Menu::Menu(Model *model, QWidget *parent)
     stack->addWidget(m_startForm);
     m_loading = new LoadingView(this);
     stack->addWidget(m_loading);
+    m_locked = new LockedView(model, this);
+    stack->addWidget(m_locked);
 
     m_admin = new AdminSection(model, this);
     m_admin->setObjectName(QStringLiteral("adminSection"));
@@ -83,6 +86,7 @@ Menu::Menu(Model *model, QWidget *parent)
     m_running->setObjectName(QStringLiteral("runningEntryView"));
     m_startForm->setObjectName(QStringLiteral("startForm"));
     m_loading->setObjectName(QStringLiteral("loadingView"));
+    m_locked->setObjectName(QStringLiteral("lockedView"));
 
     connect(model, &Model::variantChanged, this, &Menu::syncVariant);
     connect(model, &Model::isAdminChanged, this, &Menu::syncVariant);
@@ -114,6 +118,8 @@ QWidget *Menu::shownVariant() const {
         return m_running;
     case Model::Variant::StartForm:
         return m_startForm;
+    case Model::Variant::KeyringLocked:
+        return m_locked;
     case Model::Variant::Loading:
         break;
     }
@@ -122,7 +128,7 @@ QWidget *Menu::shownVariant() const {
 
 void Menu::syncVariant() {
     QWidget *variant = shownVariant();
-    const QList<QWidget *> variants{m_signedOut, m_running, m_startForm, m_loading};
+    const QList<QWidget *> variants{m_signedOut, m_running, m_startForm, m_loading, m_locked};
     // Focus that sat in the content goes with it into the new variant, never
     // to whatever button follows (a stray Space would press it).
     QWidget *focus = focusWidget();
@@ -157,6 +163,9 @@ void Menu::focusContent() {
     case Model::Variant::StartForm:
         target = m_startForm->firstControl();
         break;
+    case Model::Variant::KeyringLocked:
+        target = m_locked->firstControl();
+        break;
     case Model::Variant::Loading:
         break; // the panel itself holds the focus until a form is there
     }
@@ -166,7 +175,7 @@ void Menu::focusContent() {
 bool Menu::inContent(const QWidget *widget) const {
     for (const QWidget *variant :
          {static_cast<QWidget *>(m_signedOut), static_cast<QWidget *>(m_running),
-          static_cast<QWidget *>(m_startForm)}) {
+          static_cast<QWidget *>(m_startForm), static_cast<QWidget *>(m_locked)}) {
         if (variant->isAncestorOf(widget))
             return true;
     }

@@ -11,6 +11,7 @@ class AdminSection;
 class FooterRow;
 class HeaderRow;
 class LoadingView;
+class LockedView;
 class MessageLine;
 class Model;
 class QMenu;
@@ -60,6 +61,7 @@ private:
     RunningEntryView *m_running;
     StartForm *m_startForm;
     LoadingView *m_loading;
+    LockedView *m_locked;
     AdminSection *m_admin;
     MessageLine *m_message;
     FooterRow *m_footer;
