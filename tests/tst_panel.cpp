@@ -388,6 +388,20 @@ void PanelTest::modelEchoKeepsTheCursor() {
     QCOMPARE(note->text(), u"AbXnahme vor Ort"_s);
     QCOMPARE(note->cursorPosition(), 3);
 
+    // Ten megabytes pasted, twice: cut, never silently, and never within a
+    // character made of two UTF-16 units.
+    const QString pasted =
+        QString(Model::maxNoteLength - 1, u'x') + u"🙂"_s + QString(10 << 20, u'y');
+    for (int time = 0; time < 2; ++time) {
+        note->selectAll();
+        QGuiApplication::clipboard()->setText(pasted);
+        note->paste();
+        QCOMPARE(model->note(), pasted.left(Model::maxNoteLength - 1));
+        QCOMPARE(note->text(), model->note());
+        QCOMPARE(model->message(), u"Eine Notiz darf höchstens 32.767 Zeichen lang sein; der "
+                                   u"eingefügte Text wurde darauf gekürzt."_s);
+    }
+
     // A reload while someone types takes neither focus nor cursor.
     auto *search = part<QLineEdit>(menu, "clientSearchField");
     search->setFocus();

@@ -5,6 +5,7 @@
 #include "client/logging.h"
 
 #include <QCoro/QCoroTask>
+#include <QLocale>
 #include <utility>
 
 #ifndef VELMORA_DEFAULT_SERVER
@@ -98,7 +99,18 @@ void Model::setSelectedReason(qint64 v) {
     assign(this, m_selectedReason, v, &Model::selectedReasonChanged);
 }
 void Model::setNote(const QString &v) {
-    assign(this, m_note, v, &Model::noteChanged);
+    if (v.size() <= maxNoteLength) {
+        assign(this, m_note, v, &Model::noteChanged);
+        return;
+    }
+    // Never half of a character made of two UTF-16 units.
+    const qsizetype kept =
+        v.at(maxNoteLength - 1).isHighSurrogate() ? maxNoteLength - 1 : maxNoteLength;
+    m_note = v.left(kept);
+    Q_EMIT noteChanged(); // also when unchanged: the field holds the longer text
+    setMessage(QStringLiteral("Eine Notiz darf höchstens %1 Zeichen lang sein; der eingefügte "
+                              "Text wurde darauf gekürzt.")
+                   .arg(QLocale(QLocale::German).toString(maxNoteLength)));
 }
 void Model::setSetupLink(const QString &v) {
     assign(this, m_setupLink, v, &Model::setupLinkChanged);

@@ -92,6 +92,9 @@ public:
     const QString &clientSearch() const { return m_clientSearch; }
     qint64 selectedReason() const { return m_selectedReason; }
     const QString &note() const { return m_note; }
+    // A longer note is cut to this, and the message line says so before
+    // anything is sent. (A text field holds 32,767 characters.)
+    static constexpr qsizetype maxNoteLength = 32767;
     const QString &message() const { return m_message; }
     bool busy() const { return m_busy; }
     Variant variant() const;

@@ -55,6 +55,9 @@ StartForm::StartForm(Model *model, QWidget *parent)
     auto *note =
         ui::textField(QStringLiteral("noteField"), QStringLiteral("Notiz (optional)"), this);
     ui::bindText(note, model, &Model::note, &Model::setNote, &Model::noteChanged);
+    // One more than a note may hold, so that the model sees a text that was
+    // too long and says so, instead of the field cutting it silently.
+    note->setMaxLength(int(Model::maxNoteLength) + 1);
     stack->addWidget(note);
 
     m_start = new ProminentButton(QStringLiteral("Timer starten"), this);
