@@ -1,5 +1,6 @@
 #include "app/settingsmenu.h"
 
+#include "app/awaynotice.h"
 #include "app/reminder.h"
 #include "client/failure.h"
 #include "client/preferences.h"
@@ -8,10 +9,11 @@
 #include <QActionGroup>
 #include <QMessageBox>
 
-SettingsMenu::SettingsMenu(Reminder *reminder, const QString &program, QString preferencesPath,
-                           QWidget *parent)
+SettingsMenu::SettingsMenu(Reminder *reminder, AwayNotice *awayNotice, const QString &program,
+                           QString preferencesPath, QWidget *parent)
     : QMenu(QStringLiteral("&Einstellungen"), parent)
     , m_reminder(reminder)
+    , m_awayNotice(awayNotice)
     , m_preferencesPath(std::move(preferencesPath))
     , m_loginItem(LoginItem::create(program)) {
     m_startAtLogin = addAction(QStringLiteral("Beim Anmelden starten"));
@@ -21,6 +23,8 @@ SettingsMenu::SettingsMenu(Reminder *reminder, const QString &program, QString p
     syncStartAtLogin();
     m_reminder->setLimitHours(Preferences(m_preferencesPath).reminderHours());
     addReminderMenu();
+    m_awayNotice->setMinutes(Preferences(m_preferencesPath).awayMinutes());
+    addAwayMenu();
     connect(this, &QMenu::aboutToShow, this, &SettingsMenu::syncStartAtLogin);
 }
 
@@ -54,6 +58,27 @@ void SettingsMenu::addReminderMenu() {
             m_reminder->setLimitHours(hours);
             try {
                 Preferences(m_preferencesPath).setReminderHours(hours);
+            } catch (const Failure &failure) {
+                QMessageBox::warning(nullptr, QStringLiteral("velmora Zeit"),
+                                     failure.description());
+            }
+        });
+    }
+}
+
+void SettingsMenu::addAwayMenu() {
+    m_awayMenu = addMenu(QStringLiteral("Bei Abwesenheit fragen"));
+    auto *choices = new QActionGroup(m_awayMenu);
+    for (const int minutes : Preferences::awayChoices) {
+        QAction *choice = m_awayMenu->addAction(minutes ? QStringLiteral("%1 Minuten").arg(minutes)
+                                                        : QStringLiteral("Nie"));
+        choice->setCheckable(true);
+        choice->setChecked(minutes == m_awayNotice->minutes());
+        choices->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, minutes] {
+            m_awayNotice->setMinutes(minutes);
+            try {
+                Preferences(m_preferencesPath).setAwayMinutes(minutes);
             } catch (const Failure &failure) {
                 QMessageBox::warning(nullptr, QStringLiteral("velmora Zeit"),
                                      failure.description());

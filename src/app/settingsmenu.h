@@ -1,12 +1,14 @@
 #pragma once
 // The settings, as the tray menu, the panel's settings button and the
 // window's menu bar offer them: "Beim Anmelden starten", checked while the
-// autostart entry exists, and "Erinnern nach" (4, 8 or 10 hours, or never),
-// kept in the preferences.
+// autostart entry exists, "Erinnern nach" (4, 8 or 10 hours, or never) and
+// "Bei Abwesenheit fragen" (5, 10, 15 or 30 minutes, or never), both kept in
+// the preferences.
 
 #include <QMenu>
 #include <memory>
 
+class AwayNotice;
 class LoginItem;
 class Reminder;
 
@@ -15,12 +17,13 @@ class SettingsMenu : public QMenu {
 public:
     // `program`: what the entry for the start at login runs. `preferencesPath`:
     // the preferences file (empty: the user's own).
-    SettingsMenu(Reminder *reminder, const QString &program, QString preferencesPath,
-                 QWidget *parent = nullptr);
+    SettingsMenu(Reminder *reminder, AwayNotice *awayNotice, const QString &program,
+                 QString preferencesPath, QWidget *parent = nullptr);
     ~SettingsMenu() override;
 
     QAction *startAtLoginAction() const { return m_startAtLogin; }
     QMenu *reminderMenu() const { return m_reminderMenu; }
+    QMenu *awayMenu() const { return m_awayMenu; }
 
 public Q_SLOTS:
     // The entry may have been removed elsewhere since a menu last showed.
@@ -29,10 +32,13 @@ public Q_SLOTS:
 private:
     void setStartAtLogin(bool enabled);
     void addReminderMenu();
+    void addAwayMenu();
 
     Reminder *m_reminder;
+    AwayNotice *m_awayNotice;
     QString m_preferencesPath;
     std::unique_ptr<LoginItem> m_loginItem;
     QAction *m_startAtLogin;
     QMenu *m_reminderMenu;
+    QMenu *m_awayMenu;
 };

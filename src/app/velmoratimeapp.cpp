@@ -1,5 +1,6 @@
 #include "app/velmoratimeapp.h"
 
+#include "app/awaynotice.h"
 #include "app/reminder.h"
 #include "app/settingsmenu.h"
 #include "app/timerstatus.h"
@@ -7,6 +8,7 @@
 #include "app/updater.h"
 #endif
 #include "client/keychain.h"
+#include "desktop/awaywatch.h"
 #include "desktop/keyringwatch.h"
 #include "desktop/notifier.h"
 #include "desktop/systemwatch.h"
@@ -15,6 +17,7 @@
 #include "ui/menu.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QSystemTrayIcon>
 
 using namespace std::chrono_literals;
@@ -36,15 +39,30 @@ VelmoraTimeApp::VelmoraTimeApp(std::unique_ptr<Model> model, AppOptions options,
     , m_updater(std::make_unique<Updater>(m_options.appcastUrl))
 #endif
     , m_notifier(std::make_unique<Notifier>())
-    , m_reminder(std::make_unique<Reminder>(m_model.get(), m_notifier.get())) {
+    , m_reminder(std::make_unique<Reminder>(m_model.get(), m_notifier.get()))
+    , m_awayNotifier(std::make_unique<Notifier>())
+    , m_awayNotice(std::make_unique<AwayNotice>(m_model.get(), m_awayNotifier.get())) {
+    // Away: only events wake us, from the idle source and the screen lock.
+    m_awayWatch = new AwayWatch(nullptr, this);
+    connect(m_awayWatch, &AwayWatch::cameBack, m_awayNotice.get(),
+            [this](const QDateTime &since) { m_awayNotice->cameBack(since); });
+    connect(m_awayNotice.get(), &AwayNotice::minutesChanged, m_awayWatch,
+            [this](int minutes) { m_awayWatch->setThreshold(minutes * m_options.awayMinute); });
+    connect(m_awayNotice.get(), &AwayNotice::webAppRequested, this, [this] {
+        if (const auto url = m_model->endpoint())
+            QDesktopServices::openUrl(*url);
+    });
+    connect(m_awayNotifier.get(), &Notifier::openRequested, this, &VelmoraTimeApp::showPanel);
     m_settings = std::make_unique<SettingsMenu>(
-        m_reminder.get(),
+        m_reminder.get(), m_awayNotice.get(),
         m_options.program.isEmpty() ? QCoreApplication::applicationFilePath() : m_options.program,
         m_options.preferencesPath);
+    m_awayWatch->setThreshold(m_awayNotice->minutes() * m_options.awayMinute);
     m_tray = std::make_unique<Tray>(m_model.get(), m_settings.get(), m_options.tray);
     connect(m_tray.get(), &Tray::settingsAboutToShow, m_settings.get(),
             &SettingsMenu::syncStartAtLogin);
     connect(m_tray.get(), &Tray::trayIconMade, m_notifier.get(), &Notifier::setFallback);
+    connect(m_tray.get(), &Tray::trayIconMade, m_awayNotifier.get(), &Notifier::setFallback);
     connect(m_tray.get(), &Tray::menuMade, this, [this](Menu *menu) {
 #if VELMORA_UPDATER
         connect(menu, &Menu::checkForUpdatesRequested, m_updater.get(), &Updater::checkForUpdates);

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <memory>
 
+class AwayNotice;
+class AwayWatch;
 class Model;
 class Notifier;
 class Reminder;
@@ -33,6 +35,8 @@ struct AppOptions {
     // Not at start-up: the check loads the TLS libraries, several MiB that
     // then stay resident, and an app quit soon after never needs them.
     std::chrono::milliseconds firstUpdateCheck{std::chrono::minutes(10)};
+    // One minute of "Bei Abwesenheit fragen"; tests make it shorter.
+    std::chrono::milliseconds awayMinute{std::chrono::minutes(1)};
 };
 
 class VelmoraTimeApp : public QObject {
@@ -49,6 +53,7 @@ public:
     // What the tray menu and the window's menu bar offer besides the panel.
     SettingsMenu *settingsMenu() const { return m_settings.get(); }
     Reminder *reminder() const { return m_reminder.get(); }
+    AwayNotice *awayNotice() const { return m_awayNotice.get(); }
 
 public Q_SLOTS:
     void showPanel();
@@ -63,9 +68,12 @@ private:
 #endif
     std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<Reminder> m_reminder;
+    std::unique_ptr<Notifier> m_awayNotifier;
+    std::unique_ptr<AwayNotice> m_awayNotice;
     std::unique_ptr<SettingsMenu> m_settings;
     std::unique_ptr<Tray> m_tray; // shows the settings: goes first
     SystemWatch *m_systemWatch;
+    AwayWatch *m_awayWatch;
     QTimer m_refresh;
     QTimer m_firstUpdateCheck;
 };

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QSettings>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -14,6 +15,8 @@ namespace {
 constexpr auto serverURLKey = "VelmoraTimeURL";
 constexpr auto reminderHoursKey = "ReminderHours";
 constexpr int defaultReminderHours = 8;
+constexpr auto awayMinutesKey = "AwayMinutes";
+constexpr int defaultAwayMinutes = 10;
 constexpr auto recentPairsGroup = "RecentPairs";
 
 // One key per server; the address is encoded, as QSettings takes "/" for a
@@ -64,6 +67,21 @@ void Preferences::setReminderHours(int hours) {
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw Failure(QStringLiteral("Die Erinnerung konnte nicht gespeichert werden."));
+}
+
+int Preferences::awayMinutes() const {
+    bool ok = false;
+    const int minutes = openSettings(m_iniPath)->value(QLatin1String(awayMinutesKey)).toInt(&ok);
+    return ok && std::ranges::find(awayChoices, minutes) != awayChoices.end() ? minutes
+                                                                              : defaultAwayMinutes;
+}
+
+void Preferences::setAwayMinutes(int minutes) {
+    const auto settings = openSettings(m_iniPath);
+    settings->setValue(QLatin1String(awayMinutesKey), minutes);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw Failure(QStringLiteral("Die Einstellung konnte nicht gespeichert werden."));
 }
 
 QList<RecentPair> Preferences::recentPairs(const QString &server) const {

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <array>
 #include <optional>
 
 // A client and a reason the user started a timer for, by id only.
@@ -28,6 +29,13 @@ public:
     int reminderHours() const;
     // Throws Failure when the value could not be written.
     void setReminderHours(int hours);
+
+    // After how many minutes away to ask about a timer that ran on.
+    static constexpr std::array<int, 5> awayChoices{5, 10, 15, 30, 0};
+    // One of awayChoices, 10 by default; 0 means never. Anything else reads as 10.
+    int awayMinutes() const;
+    // Throws Failure when the value could not be written.
+    void setAwayMinutes(int minutes);
 
     // The recent pairs kept for the server at `server`, newest first. What
     // is unreadable reads as no pairs.

@@ -34,16 +34,17 @@ void Notifier::setFallback(QSystemTrayIcon *tray) {
                 Qt::UniqueConnection);
 }
 
-void Notifier::show(const QString &summary, const QString &body, bool stopAction) {
+void Notifier::show(const QString &summary, const QString &body, bool stopAction,
+                    bool webAppAction) {
     if (m_askedCapabilities) {
-        notify(summary, body, stopAction);
+        notify(summary, body, stopAction, webAppAction);
         return;
     }
     // Once: whether the service shows buttons decides whether we offer one.
     auto *watcher = new QDBusPendingCallWatcher(
         QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities"))), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, summary, body, stopAction] {
+            [this, watcher, summary, body, stopAction, webAppAction] {
                 watcher->deleteLater();
                 const QDBusPendingReply<QStringList> reply = *watcher;
                 if (reply.isError()) {
@@ -53,14 +54,17 @@ void Notifier::show(const QString &summary, const QString &body, bool stopAction
                 }
                 m_askedCapabilities = true;
                 m_actions = reply.value().contains(QStringLiteral("actions"));
-                notify(summary, body, stopAction);
+                notify(summary, body, stopAction, webAppAction);
             });
 }
 
-void Notifier::notify(const QString &summary, const QString &body, bool stopAction) {
+void Notifier::notify(const QString &summary, const QString &body, bool stopAction,
+                      bool webAppAction) {
     QStringList actions{QStringLiteral("default"), QStringLiteral("Öffnen")};
     if (stopAction && m_actions)
         actions << QStringLiteral("stop") << QStringLiteral("Timer stoppen");
+    if (webAppAction && m_actions)
+        actions << QStringLiteral("web") << QStringLiteral("Web-App öffnen");
     QDBusMessage message = call(QStringLiteral("Notify"));
     message << QStringLiteral("velmora Zeit") << (m_shown ? m_shownId : 0u)
             << QStringLiteral("velmora-time") // the icon the package installs
@@ -104,6 +108,8 @@ void Notifier::onActionInvoked(uint id, const QString &key) {
         return;
     if (key == QLatin1String("stop"))
         Q_EMIT stopRequested();
+    else if (key == QLatin1String("web"))
+        Q_EMIT webAppRequested();
     else if (key == QLatin1String("default"))
         Q_EMIT openRequested();
 }

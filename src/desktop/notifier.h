@@ -17,21 +17,24 @@ public:
     // Used when the session bus has no notification service.
     void setFallback(QSystemTrayIcon *tray);
 
-    // Replaces the previous notification of ours, if it is still shown.
-    // `stopAction`: offer "Timer stoppen" where the service shows actions.
-    void show(const QString &summary, const QString &body, bool stopAction);
+    // Replaces the previous notification of this notifier, if still shown.
+    // Where the service shows actions: `stopAction` offers "Timer stoppen",
+    // `webAppAction` "Web-App öffnen".
+    void show(const QString &summary, const QString &body, bool stopAction,
+              bool webAppAction = false);
     // Takes our notification off the screen, if one is shown.
     void close();
 
 Q_SIGNALS:
     void stopRequested();
+    void webAppRequested();
     void openRequested();
 
 private Q_SLOTS:
     void onActionInvoked(uint id, const QString &key);
 
 private:
-    void notify(const QString &summary, const QString &body, bool stopAction);
+    void notify(const QString &summary, const QString &body, bool stopAction, bool webAppAction);
     void showFallback(const QString &summary, const QString &body);
 
     QPointer<QSystemTrayIcon> m_tray;

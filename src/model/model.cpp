@@ -139,6 +139,10 @@ void Model::setKeyringLocked(bool v) {
     assign(this, m_keyringLocked, v, &Model::keyringLockedChanged);
 }
 
+void Model::setNotice(const QString &v) {
+    assign(this, m_notice, v, &Model::noticeChanged);
+}
+
 void Model::setMessage(const QString &v) {
     if (!v.isEmpty() && v != m_message)
         qCInfo(lcModel).noquote() << "message:" << v;

@@ -43,6 +43,9 @@ class Model : public QObject {
                    selectedReasonChanged)
     Q_PROPERTY(QString note READ note WRITE setNote NOTIFY noteChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+    // A standing notice from outside the panel (coming back to a timer that
+    // ran on); the message line shows it while it has no message.
+    Q_PROPERTY(QString notice READ notice WRITE setNotice NOTIFY noticeChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     // What the panel shows, derived from the fields above.
     Q_PROPERTY(Variant variant READ variant NOTIFY variantChanged)
@@ -96,6 +99,7 @@ public:
     // anything is sent. (A text field holds 32,767 characters.)
     static constexpr qsizetype maxNoteLength = 32767;
     const QString &message() const { return m_message; }
+    const QString &notice() const { return m_notice; }
     bool busy() const { return m_busy; }
     Variant variant() const;
     // Whether `start` would send a request now.
@@ -116,6 +120,7 @@ public:
     void setNote(const QString &value);
     // Going offline says so once in the message line; coming back reloads once.
     void setOffline(bool value);
+    void setNotice(const QString &value);
 
     // The base address from `serverURL`, computed on every read.
     std::optional<QUrl> endpoint() const;
@@ -209,6 +214,7 @@ Q_SIGNALS:
     void selectedReasonChanged();
     void noteChanged();
     void messageChanged();
+    void noticeChanged();
     void busyChanged();
     void variantChanged();
     void canStartChanged();
@@ -262,6 +268,7 @@ private:
     qint64 m_selectedReason = 0;
     QString m_note;
     QString m_message;
+    QString m_notice;
     bool m_busy = false;
     // The derived properties as last announced.
     Variant m_shownVariant = Variant::SignedOut;

@@ -91,6 +91,7 @@ Menu::Menu(Model *model, QWidget *parent)
     connect(model, &Model::variantChanged, this, &Menu::syncVariant);
     connect(model, &Model::isAdminChanged, this, &Menu::syncVariant);
     connect(model, &Model::messageChanged, this, &Menu::syncMessage);
+    connect(model, &Model::noticeChanged, this, &Menu::syncMessage);
     connect(model, &Model::busyChanged, this, &Menu::returnFocus);
     // A button disabled while its action runs drops the focus onto whatever
     // follows it ("Mit Passwort anmelden", "Auf Updates prüfen …"); remember
@@ -194,7 +195,8 @@ void Menu::returnFocus() {
 }
 
 void Menu::syncMessage() {
-    m_message->setMessage(m_model->message());
+    const QString &message = m_model->message();
+    m_message->setMessage(message.isEmpty() ? m_model->notice() : message);
 }
 
 void Menu::setSettingsMenu(QMenu *menu) {
