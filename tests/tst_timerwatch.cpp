@@ -2,6 +2,7 @@
 // from real states, and the reminder against a notification service on a
 // private bus, on a clock the test controls.
 
+#include "app/awaynotice.h"
 #include "app/reminder.h"
 #include "app/timerstatus.h"
 #include "client/decoder.h"
@@ -109,6 +110,102 @@ private Q_SLOTS:
         QCOMPARE(asJson.exitCode, exitCode);
         if (!json.isEmpty())
             QCOMPARE(asJson.text, json + '\n');
+    }
+
+    // Whether coming back mentions a timer that ran on, and how.
+    void awayRule_data() {
+        QTest::addColumn<int>("minutes");     // the setting; 0: "Nie"
+        QTest::addColumn<int>("awayMinutes"); // from 14:05 on 2026-12-06
+        QTest::addColumn<QByteArray>("running");
+        QTest::addColumn<QString>("expected");
+        const QByteArray before = entry; // started 09:14
+        const QByteArray during = QByteArray(entry).replace("1796544840000", "1796562600000");
+        const QString ranOn = u" Der Timer für Bäckerei Süß · Support lief weiter."_qs;
+        const auto row = [](const char *name, int minutes, int away, const QByteArray &running,
+                            const QString &expected) {
+            QTest::newRow(name) << minutes << away << running << expected;
+        };
+        row("a meeting", 10, 42, before, u"Sie waren 42 Min. weg (seit 14:05)."_qs + ranOn);
+        row("exactly the setting", 10, 10, before,
+            u"Sie waren 10 Min. weg (seit 14:05)."_qs + ranOn);
+        row("shorter than the setting", 10, 9, before, {});
+        row("setting Nie", 0, 120, before, {});
+        row("no timer ran", 5, 60, "null", {});
+        row("started while away, on the phone", 5, 60, during, {});
+        row("lunch", 30, 125, before, u"Sie waren 2 Std. 5 Min. weg (seit 14:05)."_qs + ranOn);
+        row("the night", 30, 16 * 60, before,
+            u"Sie waren 16 Std. weg (seit 6.12. 14:05)."_qs + ranOn);
+    }
+
+    void awayRule() {
+        QFETCH(int, minutes);
+        QFETCH(int, awayMinutes);
+        QFETCH(QByteArray, running);
+        QFETCH(QString, expected);
+        const QDateTime since = QDateTime::fromMSecsSinceEpoch(1796562300000, QTimeZone::utc());
+        QCOMPARE(awayText(minutes, since, since.addSecs(awayMinutes * 60 + 59),
+                          stateWith(running.constData()).running),
+                 expected);
+    }
+
+    // The notice and its notification, bound to the entry that ran on: they
+    // go when it ends elsewhere, "Timer stoppen" stops it, "Web-App öffnen"
+    // is passed on.
+    void comingBack() {
+        ModelFixture fixture;
+        QVERIFY(fixture.started());
+        auto model = fixture.signedInModel(fixture.server().memberId()); // the demo timer runs
+        QVERIFY(model && model->state() && model->state()->running);
+        const QString member = fixture.server().memberId();
+        Notifier notifier;
+        AwayNotice notice(model.get(), &notifier);
+        QSignalSpy webApp(&notice, &AwayNotice::webAppRequested);
+        const auto comeBack = [&] {
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            notice.cameBack(now.addSecs(-42 * 60), now);
+            return nextNotification();
+        };
+        const auto startElsewhere = [&] {
+            fixture.server().stopEntryFor(member);
+            fixture.server().startEntryFor(
+                member, u"c1"_qs, 2, QString(),
+                double(QDateTime::currentMSecsSinceEpoch() - 3 * 3600'000));
+            const auto &running = model->state()->running;
+            const QString before = running ? running->id : QString();
+            model->runRefresh();
+            return QTest::qWaitFor([&] {
+                return model->state() && model->state()->running &&
+                       model->state()->running->id != before;
+            });
+        };
+
+        QVERIFY(startElsewhere());
+        const QJsonObject first = comeBack();
+        QVERIFY2(first[u"body"].toString().startsWith(u"Sie waren 42 Min. weg (seit "_qs),
+                 qPrintable(first[u"body"].toString()));
+        QCOMPARE(model->notice(), first[u"body"].toString());
+        QCOMPARE(first[u"actions"].toArray(),
+                 QJsonArray({u"default"_qs, u"Öffnen"_qs, u"stop"_qs, u"Timer stoppen"_qs,
+                             u"web"_qs, u"Web-App öffnen"_qs}));
+        QVERIFY(startElsewhere());
+        QCOMPARE(nextNotification()[u"closed"].toInt(), first[u"id"].toInt());
+        QCOMPARE(model->notice(), QString());
+
+        const QJsonObject second = comeBack();
+        fixture.server().clearRequests();
+        m_notifications.write("invoke " + QByteArray::number(second[u"id"].toInt()) + " stop\n");
+        QTRY_VERIFY_WITH_TIMEOUT(model->state() && !model->state()->running, 10000);
+        QCOMPARE(fixture.server().requestsTo(u"/api/time/stop"_qs).size(), 1);
+        QCOMPARE(nextNotification()[u"closed"].toInt(), second[u"id"].toInt());
+        QCOMPARE(model->notice(), QString());
+        QVERIFY(comeBack().isEmpty()); // nothing runs: nothing to say
+
+        QVERIFY(startElsewhere());
+        const QJsonObject third = comeBack();
+        m_notifications.write("invoke " + QByteArray::number(third[u"id"].toInt()) + " web\n");
+        QVERIFY(webApp.wait(5000));
+        QCOMPARE(nextNotification()[u"closed"].toInt(), third[u"id"].toInt());
+        QVERIFY(model->state()->running && model->notice().isEmpty());
     }
 
     // Nothing before the limit, one notification when it passes, the next two
