@@ -4,6 +4,9 @@
 // KWin itself reports the window.
 
 #include "atspidriver.h"
+#if VELMORA_WAYLAND_IDLE
+#include "desktop/waylandidle.h"
+#endif
 #include "sniwatcher.h"
 #include "testsupport.h"
 
@@ -11,6 +14,7 @@
 #include <QDBusMessage>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +104,7 @@ private Q_SLOTS:
     void panelBesideTheClick_data();
     void panelBesideTheClick();
     void keysReachThePanel();
+    void idleTimeFromKWin();
     void menuBesideTheRightClick();
 
 private:
@@ -302,6 +307,29 @@ void TestE2eWayland::keysReachThePanel() {
                timeoutMs);
     QVERIFY(typeKeys({u"<Escape>"_s}));
     WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+#endif
+}
+
+// KWin's idle time: idle after the threshold without input, active again at
+// the first key.
+void TestE2eWayland::idleTimeFromKWin() {
+#if !defined(VELMORA_FAKE_KEYS_BINARY) || !VELMORA_WAYLAND_IDLE
+    QSKIP("built without the Wayland idle protocols or KWin's fake input");
+#else
+    for (const char *name : {"WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
+        qputenv(name, m_environment.value(QString::fromLatin1(name)).toLocal8Bit());
+    auto idle = WaylandIdle::create();
+    QVERIFY(idle);
+    QSignalSpy idled(idle.get(), &IdleSource::idle);
+    QSignalSpy active(idle.get(), &IdleSource::active);
+    idle->setThreshold(std::chrono::milliseconds(400));
+    QVERIFY(idled.wait(5000));
+    QCOMPARE(active.size(), 0);
+    QProcess keyboard;
+    keyboard.setProcessEnvironment(m_environment);
+    keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), {u"<Escape>"_s});
+    QVERIFY(keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0);
+    QVERIFY(active.wait(5000));
 #endif
 }
 

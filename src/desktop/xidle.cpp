@@ -23,8 +23,10 @@ uint32_t idleCounter(xcb_connection_t *connection) {
         return 0;
     for (auto it = xcb_sync_list_system_counters_counters_iterator(list.get()); it.rem;
          xcb_sync_systemcounter_next(&it)) {
-        const int length = xcb_sync_systemcounter_name_length(it.data);
-        if (length == 8 && std::memcmp(xcb_sync_systemcounter_name(it.data), "IDLETIME", 8) == 0)
+        // On the wire the name follows 14 bytes of counter, resolution and
+        // length; libxcb 1.15 looks for it 2 bytes later (the struct's padding).
+        const char *name = reinterpret_cast<const char *>(it.data) + 14;
+        if (it.data->name_len == 8 && std::memcmp(name, "IDLETIME", 8) == 0)
             return it.data->counter;
     }
     return 0;
