@@ -5,13 +5,10 @@
 #include "desktop/awaywatch.h"
 #include "desktop/mutteridle.h"
 #include "desktop/xidle.h"
+#include "mockbus.h"
 #include "testsupport.h"
 #include "xsession.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,63 +16,39 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
+namespace {
+const QString login1 = u"org.freedesktop.login1"_s;
+const QString session = u"/org/freedesktop/login1/session/auto"_s;
+const QString mutter = u"org.gnome.Mutter.IdleMonitor"_s;
+const QString monitor = u"/org/gnome/Mutter/IdleMonitor/Core"_s;
+} // namespace
+
 class AwayTest : public QObject {
     Q_OBJECT
 
-    QProcess m_bus, m_logind, m_mutter;
+    MockBus m_bus;
 
-    // A dbusmock object's own interface.
-    QDBusInterface mock(const QString &service, const QString &path) {
-        const bool system = service == u"org.freedesktop.login1";
-        return QDBusInterface(service, path, u"org.freedesktop.DBus.Mock"_s,
-                              system ? QDBusConnection::systemBus()
-                                     : QDBusConnection::sessionBus());
-    }
     void fireMutterWatch(uint id) {
-        mock(u"org.gnome.Mutter.IdleMonitor"_s, u"/org/gnome/Mutter/IdleMonitor/Core"_s)
-            .call(u"EmitSignal"_s, u"org.gnome.Mutter.IdleMonitor"_s, u"WatchFired"_s, u"u"_s,
-                  QVariantList{QVariant::fromValue(id)});
+        m_bus.mock(mutter, monitor, u"EmitSignal"_s,
+                   {mutter, u"WatchFired"_s, u"u"_s, QVariantList{QVariant::fromValue(id)}});
     }
     void callSession(const QString &method, const QVariantList &arguments = {}) {
-        QDBusInterface session(u"org.freedesktop.login1"_s,
-                               u"/org/freedesktop/login1/session/auto"_s,
-                               u"org.freedesktop.login1.Session"_s, QDBusConnection::systemBus());
-        session.callWithArgumentList(QDBus::Block, method, arguments);
+        m_bus.call(login1, session, u"org.freedesktop.login1.Session"_s, method, arguments);
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        // One private bus stands in for both the system and the session bus.
-        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        QVERIFY(m_bus.waitForStarted() && m_bus.waitForReadyRead(10000));
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        m_logind.start(u"/usr/bin/python3"_s,
-                       {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"logind"_s});
-        m_mutter.start(u"/usr/bin/python3"_s,
-                       {u"-m"_s, u"dbusmock"_s, u"org.gnome.Mutter.IdleMonitor"_s,
-                        u"/org/gnome/Mutter/IdleMonitor/Core"_s,
-                        u"org.gnome.Mutter.IdleMonitor"_s});
-        QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-        QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered(u"org.freedesktop.login1"_s) &&
-                                     bus->isServiceRegistered(u"org.gnome.Mutter.IdleMonitor"_s),
-                                 20000);
-        mock(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s)
-            .call(u"AddSession"_s, u"auto"_s, u"seat0"_s, 1000u, u"u"_s, true);
-        auto mutter =
-            mock(u"org.gnome.Mutter.IdleMonitor"_s, u"/org/gnome/Mutter/IdleMonitor/Core"_s);
-        const QString interface = u"org.gnome.Mutter.IdleMonitor"_s;
-        mutter.call(u"AddMethod"_s, interface, u"AddIdleWatch"_s, u"t"_s, u"u"_s, u"ret = 1"_s);
-        mutter.call(u"AddMethod"_s, interface, u"AddUserActiveWatch"_s, QString(), u"u"_s,
-                    u"ret = 2"_s);
-        mutter.call(u"AddMethod"_s, interface, u"RemoveWatch"_s, u"u"_s, QString(), QString());
-    }
-
-    void cleanupTestCase() {
-        for (QProcess *process : {&m_logind, &m_mutter, &m_bus}) {
-            process->terminate();
-            process->waitForFinished(5000);
+        QVERIFY(m_bus.start());
+        QVERIFY(m_bus.add({u"--system"_s, u"--template"_s, u"logind"_s}, login1));
+        QVERIFY(m_bus.add({mutter, monitor, mutter}, mutter));
+        m_bus.mock(login1, u"/org/freedesktop/login1"_s, u"AddSession"_s,
+                   {u"auto"_s, u"seat0"_s, 1000u, u"u"_s, true});
+        for (const QStringList &method :
+             {QStringList{u"AddIdleWatch"_s, u"t"_s, u"u"_s, u"ret = 1"_s},
+              QStringList{u"AddUserActiveWatch"_s, QString(), u"u"_s, u"ret = 2"_s},
+              QStringList{u"RemoveWatch"_s, u"u"_s, QString(), QString()}}) {
+            m_bus.mock(mutter, monitor, u"AddMethod"_s,
+                       {mutter, method[0], method[1], method[2], method[3]});
         }
     }
 

@@ -6,6 +6,7 @@
 #include "app/settingsmenu.h"
 #include "app/velmoratimeapp.h"
 #include "desktop/loginitem.h"
+#include "mockbus.h"
 #include "modelfixture.h"
 #include "sniwatcher.h"
 #include "tray/dbusmenu.h"
@@ -27,7 +28,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -66,11 +66,20 @@ bool writeFile(const QString &path, const QByteArray &content) {
 class TestTray : public QObject {
     Q_OBJECT
 
-    QProcess m_system;
+    MockBus m_bus;
+    void network(uint state) { // 20: disconnected, 70: connected
+        m_bus.mock(u"org.freedesktop.NetworkManager"_s, u"/org/freedesktop/NetworkManager"_s,
+                   u"SetGlobalConnectionState"_s, {state});
+    }
+    void resume() {
+        for (const bool sleeping : {true, false})
+            m_bus.mock(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s, u"EmitSignal"_s,
+                       {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
+                        QVariantList{sleeping}});
+    }
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void iconFollowsTheTimer();
     void rightThroughTheDay();
     void withoutTrayThePanelIsAWindow();
@@ -84,20 +93,11 @@ private Q_SLOTS:
 };
 
 void TestTray::initTestCase() {
-    // A system bus of our own, with logind and NetworkManager on it.
-    m_system.start(u"dbus-run-session"_s,
-                   {u"--"_s, u"/usr/bin/python3"_s,
-                    QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/fake-system.py")});
-    QVERIFY(m_system.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(m_system.canReadLine(), 20000);
-    const QByteArray ready = m_system.readLine().trimmed();
-    QVERIFY2(ready.startsWith("ready "), ready.constData());
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", ready.mid(6));
-}
-
-void TestTray::cleanupTestCase() {
-    m_system.closeWriteChannel();
-    QVERIFY(m_system.waitForFinished(10000));
+    // Buses of our own, with logind and NetworkManager on the system bus.
+    QVERIFY(m_bus.start());
+    QVERIFY(m_bus.add({u"--system"_s, u"--template"_s, u"logind"_s}, u"org.freedesktop.login1"_s));
+    QVERIFY(m_bus.add({u"--system"_s, u"--template"_s, u"networkmanager"_s},
+                      u"org.freedesktop.NetworkManager"_s));
 }
 
 // Signed in from the keyring, the state comes at once, not with the first
@@ -120,7 +120,7 @@ void TestTray::rightThroughTheDay() {
 
     // The network goes, really: reloads fail, and say so in one sentence.
     server.setFault(u"/api/state"_s, Fault{.drop = true});
-    m_system.write("network 20\n");
+    network(20);
     QTRY_VERIFY(model->offline());
     QCOMPARE(model->message(), offlineText());
     QVERIFY(app.tray()->toolTip().endsWith(u'\n' + offlineText()));
@@ -130,7 +130,7 @@ void TestTray::rightThroughTheDay() {
     server.clearRequests();
 
     server.stopEntryFor(member);
-    m_system.write("network 70\n");
+    network(70);
     QTRY_VERIFY(model->state() && !model->state()->running);
     QCOMPARE(server.requestsTo(u"/api/state"_s).size(), 1);
     QCOMPARE(model->message(), QString());
@@ -138,7 +138,7 @@ void TestTray::rightThroughTheDay() {
 
     // NetworkManager may say "disconnected" of a connection it does not
     // manage: the server's answer counts, and nothing stays stuck offline.
-    m_system.write("network 20\n");
+    network(20);
     QTRY_VERIFY(model->offline());
     model->runAutomaticRefresh();
     QTRY_VERIFY(!model->offline() && model->message().isEmpty());
@@ -147,13 +147,13 @@ void TestTray::rightThroughTheDay() {
     const Rate rate = model->state()->rates.value(0);
     server.startEntryFor(member, rate.clientId, rate.reasonId, QString(),
                          QDateTime::currentMSecsSinceEpoch() - 60'000.0);
-    m_system.write("resume\n");
+    resume();
     QTRY_VERIFY(model->state() && model->state()->running);
 
     // Started while the system still says there is no network: told at once.
     VelmoraTimeApp later(fixture.newModel(), quietOptions(10s));
     QTRY_VERIFY(later.model()->offline());
-    m_system.write("network 70\n");
+    network(70);
     QTRY_VERIFY(!later.model()->offline());
 }
 
