@@ -45,44 +45,40 @@ void SettingsMenu::setStartAtLogin(bool enabled) {
     box->open();
 }
 
-void SettingsMenu::addReminderMenu() {
-    m_reminderMenu = addMenu(QStringLiteral("Erinnern nach"));
-    auto *choices = new QActionGroup(m_reminderMenu);
-    for (const int hours : {4, 8, 10, 0}) {
-        QAction *choice = m_reminderMenu->addAction(hours ? QStringLiteral("%1 Stunden").arg(hours)
-                                                          : QStringLiteral("Nie"));
+QMenu *SettingsMenu::addChoices(const QString &title, const QList<int> &values, int current,
+                                const QString &unit, const std::function<void(int)> &apply,
+                                void (Preferences::*store)(int)) {
+    QMenu *menu = addMenu(title);
+    auto *choices = new QActionGroup(menu);
+    for (const int value : values) {
+        QAction *choice = menu->addAction(value ? unit.arg(value) : QStringLiteral("Nie"));
         choice->setCheckable(true);
-        choice->setChecked(hours == m_reminder->limitHours());
+        choice->setChecked(value == current);
         choices->addAction(choice);
-        connect(choice, &QAction::triggered, this, [this, hours] {
-            m_reminder->setLimitHours(hours);
+        connect(choice, &QAction::triggered, this, [this, value, apply, store] {
+            apply(value);
             try {
-                Preferences(m_preferencesPath).setReminderHours(hours);
+                (Preferences(m_preferencesPath).*store)(value);
             } catch (const Failure &failure) {
                 QMessageBox::warning(nullptr, QStringLiteral("velmora Zeit"),
                                      failure.description());
             }
         });
     }
+    return menu;
+}
+
+void SettingsMenu::addReminderMenu() {
+    m_reminderMenu = addChoices(
+        QStringLiteral("Erinnern nach"), {4, 8, 10, 0}, m_reminder->limitHours(),
+        QStringLiteral("%1 Stunden"), [this](int hours) { m_reminder->setLimitHours(hours); },
+        &Preferences::setReminderHours);
 }
 
 void SettingsMenu::addAwayMenu() {
-    m_awayMenu = addMenu(QStringLiteral("Bei Abwesenheit fragen"));
-    auto *choices = new QActionGroup(m_awayMenu);
-    for (const int minutes : Preferences::awayChoices) {
-        QAction *choice = m_awayMenu->addAction(minutes ? QStringLiteral("%1 Minuten").arg(minutes)
-                                                        : QStringLiteral("Nie"));
-        choice->setCheckable(true);
-        choice->setChecked(minutes == m_awayNotice->minutes());
-        choices->addAction(choice);
-        connect(choice, &QAction::triggered, this, [this, minutes] {
-            m_awayNotice->setMinutes(minutes);
-            try {
-                Preferences(m_preferencesPath).setAwayMinutes(minutes);
-            } catch (const Failure &failure) {
-                QMessageBox::warning(nullptr, QStringLiteral("velmora Zeit"),
-                                     failure.description());
-            }
-        });
-    }
+    m_awayMenu = addChoices(
+        QStringLiteral("Bei Abwesenheit fragen"),
+        QList<int>(Preferences::awayChoices.begin(), Preferences::awayChoices.end()),
+        m_awayNotice->minutes(), QStringLiteral("%1 Minuten"),
+        [this](int minutes) { m_awayNotice->setMinutes(minutes); }, &Preferences::setAwayMinutes);
 }

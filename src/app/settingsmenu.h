@@ -6,9 +6,11 @@
 // the preferences.
 
 #include <QMenu>
+#include <functional>
 #include <memory>
 
 class AwayNotice;
+class Preferences;
 class LoginItem;
 class Reminder;
 
@@ -31,6 +33,11 @@ public Q_SLOTS:
 
 private:
     void setStartAtLogin(bool enabled);
+    // A submenu of radio entries, one per value (0: "Nie"), labelled with
+    // `unit`; a choice is applied, then kept in the preferences by `store`.
+    QMenu *addChoices(const QString &title, const QList<int> &values, int current,
+                      const QString &unit, const std::function<void(int)> &apply,
+                      void (Preferences::*store)(int));
     void addReminderMenu();
     void addAwayMenu();
 

@@ -26,6 +26,17 @@ QString recentPairsKey(const QString &server) {
            QString::fromLatin1(QUrl::toPercentEncoding(server));
 }
 
+std::unique_ptr<QSettings> openSettings(const QString &iniPath);
+
+// Writes one value at once; throws Failure with `failure` when it could not.
+void write(const QString &iniPath, const char *key, int value, const QString &failure) {
+    const auto settings = openSettings(iniPath);
+    settings->setValue(QLatin1String(key), value);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        throw Failure(failure);
+}
+
 std::unique_ptr<QSettings> openSettings(const QString &iniPath) {
     if (iniPath.isEmpty())
         return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -62,11 +73,8 @@ int Preferences::reminderHours() const {
 }
 
 void Preferences::setReminderHours(int hours) {
-    const auto settings = openSettings(m_iniPath);
-    settings->setValue(QLatin1String(reminderHoursKey), hours);
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
-        throw Failure(QStringLiteral("Die Erinnerung konnte nicht gespeichert werden."));
+    write(m_iniPath, reminderHoursKey, hours,
+          QStringLiteral("Die Erinnerung konnte nicht gespeichert werden."));
 }
 
 int Preferences::awayMinutes() const {
@@ -77,11 +85,8 @@ int Preferences::awayMinutes() const {
 }
 
 void Preferences::setAwayMinutes(int minutes) {
-    const auto settings = openSettings(m_iniPath);
-    settings->setValue(QLatin1String(awayMinutesKey), minutes);
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
-        throw Failure(QStringLiteral("Die Einstellung konnte nicht gespeichert werden."));
+    write(m_iniPath, awayMinutesKey, minutes,
+          QStringLiteral("Die Einstellung konnte nicht gespeichert werden."));
 }
 
 QList<RecentPair> Preferences::recentPairs(const QString &server) const {
