@@ -7,17 +7,21 @@
 #include "app/timerstatus.h"
 #include "client/decoder.h"
 #include "desktop/notifier.h"
+#include "mockbus.h"
 #include "modelfixture.h"
 
+#include <QDBusArgument>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
 
 namespace {
+
+const QString notifications = QStringLiteral("org.freedesktop.Notifications");
+const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications");
 
 // 2026-12-06 08:14:00 UTC, 09:14 in Berlin.
 constexpr qint64 startedMs = 1796544840000;
@@ -36,28 +40,66 @@ const char *entry = R"({"id":"e1","client_name":"Bäckerei Süß","reason_name":
 class TimerWatchTest : public QObject {
     Q_OBJECT
 
-    QProcess m_notifications;
+    MockBus m_bus;
+    qsizetype m_seen = 0; // calls to the service read so far
+    int m_lastId = 0;     // the last new id it gave
 
-    // The next notification the service received, or an empty object.
+    // The next notification the service was asked for, or closed ("closed":
+    // its id), or an empty object.
     QJsonObject nextNotification(int timeoutMs = 5000) {
-        if (!m_notifications.canReadLine())
-            (void)QTest::qWaitFor([this] { return m_notifications.canReadLine(); }, timeoutMs);
-        return QJsonDocument::fromJson(m_notifications.readLine()).object();
+        QJsonObject next;
+        (void)QTest::qWaitFor(
+            [&] {
+                const QDBusArgument calls =
+                    m_bus.mock(notifications, notificationsPath, u"GetCalls"_qs)
+                        .arguments()
+                        .value(0)
+                        .value<QDBusArgument>();
+                calls.beginArray();
+                for (qsizetype i = 0; !calls.atEnd(); ++i) {
+                    quint64 time = 0;
+                    QString method;
+                    QVariantList args;
+                    calls.beginStructure();
+                    calls >> time >> method >> args;
+                    calls.endStructure();
+                    if (i < m_seen || (method != u"Notify" && method != u"CloseNotification"))
+                        continue;
+                    m_seen = i + 1;
+                    if (method == u"CloseNotification") {
+                        next = {{u"closed"_qs, args.value(0).toInt()}};
+                    } else {
+                        const int replaces = args.value(1).toInt();
+                        next = {{u"id"_qs, replaces ? replaces : ++m_lastId},
+                                {u"replaces"_qs, replaces},
+                                {u"icon"_qs, args.value(2).toString()},
+                                {u"summary"_qs, args.value(3).toString()},
+                                {u"body"_qs, args.value(4).toString()},
+                                {u"actions"_qs, QJsonArray::fromStringList(
+                                                    qdbus_cast<QStringList>(args.value(5)))}};
+                    }
+                    break;
+                }
+                return !next.isEmpty();
+            },
+            timeoutMs);
+        return next;
+    }
+    // The user clicks an action of the notification `id`.
+    void invoke(const QJsonValue &id, const QString &key) {
+        m_bus.mock(notifications, notificationsPath, u"EmitSignal"_qs,
+                   {notifications, u"ActionInvoked"_qs, u"us"_qs,
+                    QVariantList{QVariant::fromValue(uint(id.toInt())), key}});
     }
 
 private Q_SLOTS:
     void initTestCase() {
         qputenv("TZ", "Europe/Berlin");
-        // A bus of our own with a notification service on it.
-        const QByteArray bus =
-            testsupport::startFakeService(m_notifications, QStringLiteral("fake-notifications.py"));
-        QVERIFY(!bus.isEmpty());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-    }
-
-    void cleanupTestCase() {
-        m_notifications.closeWriteChannel();
-        QVERIFY(m_notifications.waitForFinished(10000));
+        // Buses of our own with a notification service that shows actions.
+        QVERIFY(m_bus.start());
+        QVERIFY(m_bus.add({u"--template"_qs, u"notification_daemon"_qs, u"--parameters"_qs,
+                           u"{\"capabilities\": \"body actions\"}"_qs},
+                          notifications));
     }
 
     void texts_data() {
@@ -193,7 +235,7 @@ private Q_SLOTS:
 
         const QJsonObject second = comeBack();
         fixture.server().clearRequests();
-        m_notifications.write("invoke " + QByteArray::number(second[u"id"].toInt()) + " stop\n");
+        invoke(second[u"id"], u"stop"_qs);
         QTRY_VERIFY_WITH_TIMEOUT(model->state() && !model->state()->running, 10000);
         QCOMPARE(fixture.server().requestsTo(u"/api/time/stop"_qs).size(), 1);
         QCOMPARE(nextNotification()[u"closed"].toInt(), second[u"id"].toInt());
@@ -202,7 +244,7 @@ private Q_SLOTS:
 
         QVERIFY(startElsewhere());
         const QJsonObject third = comeBack();
-        m_notifications.write("invoke " + QByteArray::number(third[u"id"].toInt()) + " web\n");
+        invoke(third[u"id"], u"web"_qs);
         QVERIFY(webApp.wait(5000));
         QCOMPARE(nextNotification()[u"closed"].toInt(), third[u"id"].toInt());
         QVERIFY(model->state()->running && model->notice().isEmpty());
@@ -254,7 +296,7 @@ private Q_SLOTS:
         QCOMPARE(nextNotification()[u"closed"].toInt(), second[u"id"].toInt());
         QSignalSpy opened(&reminder, &Reminder::openRequested);
         fixture.server().clearRequests();
-        m_notifications.write("invoke " + QByteArray::number(second[u"id"].toInt()) + " stop\n");
+        invoke(second[u"id"], u"stop"_qs);
         QVERIFY(opened.wait(5000));
         QVERIFY(fixture.server().requestsTo(u"/api/time/stop"_qs).isEmpty());
         QVERIFY(fixture.server().hasRunningEntry(member));
@@ -265,7 +307,7 @@ private Q_SLOTS:
         const QJsonObject third = nextNotification();
         QCOMPARE(third[u"replaces"].toInt(), 0);
         QCOMPARE(third[u"icon"].toString(), u"velmora-time"_qs);
-        m_notifications.write("invoke " + QByteArray::number(third[u"id"].toInt()) + " stop\n");
+        invoke(third[u"id"], u"stop"_qs);
         QTRY_VERIFY_WITH_TIMEOUT(model->state() && !model->state()->running, 10000);
         QCOMPARE(fixture.server().requestsTo(u"/api/time/stop"_qs).size(), 1);
         QCOMPARE(nextNotification()[u"closed"].toInt(), third[u"id"].toInt());

@@ -5,7 +5,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLibraryInfo>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTest>
@@ -72,17 +71,6 @@ QStringList filesContaining(const QString &dir, const QByteArray &needle) {
             found << file.fileName();
     }
     return found;
-}
-
-QByteArray startFakeService(QProcess &process, const QString &script) {
-    process.start(QStringLiteral("dbus-run-session"),
-                  {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
-                   QStringLiteral(VELMORA_TEST_SUPPORT_DIR "/") + script});
-    if (!process.waitForStarted() ||
-        !QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000))
-        return {};
-    const QByteArray ready = process.readLine().trimmed();
-    return ready.startsWith("ready ") ? ready.mid(6) : QByteArray();
 }
 
 } // namespace testsupport

@@ -17,8 +17,6 @@
 #include <type_traits>
 #include <variant>
 
-class QProcess;
-
 namespace testsupport {
 
 using namespace std::chrono_literals;
@@ -109,10 +107,6 @@ bool trustTestCertificate();
 void isolateUserDirs(const QString &dir, QProcessEnvironment *environment = nullptr);
 // Every file below `dir` whose bytes contain `needle`, as paths.
 QStringList filesContaining(const QString &dir, const QByteArray &needle);
-// Starts one of the fake D-Bus services of tests/support (a Python script) on
-// a bus of its own; the bus's address once it serves, empty if it never does.
-// Lines written to `process` reach the script.
-QByteArray startFakeService(QProcess &process, const QString &script);
 
 } // namespace testsupport
 
