@@ -7,9 +7,9 @@
 #include "desktop/keyringwatch.h"
 #include "modelfixture.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -185,32 +185,29 @@ void SignInKeyringTest::tokenInTheKeyring() {
 // The login keyring locked (as by a screen lock) and unlocked with the
 // password (as with the session): only the unlock is heard.
 void SignInKeyringTest::unlockIsHeard() {
-    const QString service = u"org.freedesktop.secrets"_s;
-    const QDBusObjectPath login(u"/org/freedesktop/secrets/collection/login"_s);
-    QDBusInterface secrets(service, u"/org/freedesktop/secrets"_s,
-                           u"org.freedesktop.Secret.Service"_s);
     KeyringWatch watch;
     QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
-    const QDBusMessage lock =
-        secrets.call(u"Lock"_s, QVariant::fromValue(QList<QDBusObjectPath>{login}));
-    QCOMPARE(lock.type(), QDBusMessage::ReplyMessage);
+    QDBusMessage lock =
+        QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
+                                       u"org.freedesktop.Secret.Service"_s, u"Lock"_s);
+    lock << QVariant::fromValue(
+        QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_s)});
+    QCOMPARE(QDBusConnection::sessionBus().call(lock).type(), QDBusMessage::ReplyMessage);
     QTest::qWait(200);
     QCOMPARE(unlocked.size(), 0);
 
-    // gnome-keyring's own way in, as its PAM module does at login.
-    const QDBusMessage session =
-        secrets.call(u"OpenSession"_s, u"plain"_s, QVariant::fromValue(QDBusVariant(QString())));
-    QCOMPARE(session.type(), QDBusMessage::ReplyMessage);
-    QDBusArgument password;
-    password.beginStructure();
-    password << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray()
-             << QByteArray("velmora") << u"text/plain"_s;
-    password.endStructure();
-    QDBusInterface internal(service, u"/org/freedesktop/secrets"_s,
-                            u"org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"_s);
-    const QDBusMessage unlock = internal.call(
-        u"UnlockWithMasterPassword"_s, QVariant::fromValue(login), QVariant::fromValue(password));
-    QCOMPARE(unlock.type(), QDBusMessage::ReplyMessage);
+    // gnome-keyring's own way in, with the password, as its PAM module does
+    // at login.
+    QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
+import dbus
+secrets = dbus.SessionBus().get_object("org.freedesktop.secrets", "/org/freedesktop/secrets")
+_, session = secrets.OpenSession("plain", dbus.String("", variant_level=1),
+                                 dbus_interface="org.freedesktop.Secret.Service")
+dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface") \
+    .UnlockWithMasterPassword("/org/freedesktop/secrets/collection/login",
+                              (session, b"", b"velmora", "text/plain"))
+)")}),
+             0);
     QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
 }
 
