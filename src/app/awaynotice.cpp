@@ -75,12 +75,14 @@ void AwayNotice::cameBack(const QDateTime &since, const QDateTime &now) {
     m_notifier->show(QStringLiteral("Timer lief weiter"), text, true, true);
 }
 
+bool AwayNotice::entryRuns() const {
+    const auto &state = m_model->state();
+    return m_model->signedIn() && state && state->running && state->running->id == m_entryId;
+}
+
 void AwayNotice::sync() {
     // The entry ended (here, on the phone, by the reminder): nothing to ask.
-    const auto &state = m_model->state();
-    const bool runs =
-        m_model->signedIn() && state && state->running && state->running->id == m_entryId;
-    if (!m_entryId.isEmpty() && !runs)
+    if (!m_entryId.isEmpty() && !entryRuns())
         answered();
 }
 
@@ -93,9 +95,7 @@ void AwayNotice::answered() {
 }
 
 void AwayNotice::stopNotified() {
-    const auto &state = m_model->state();
-    const bool runs =
-        m_model->signedIn() && state && state->running && state->running->id == m_entryId;
+    const bool runs = entryRuns();
     answered();
     if (runs)
         m_model->runStop();

@@ -40,6 +40,8 @@ Q_SIGNALS:
     void webAppRequested();
 
 private:
+    // Whether the entry the notice is about still runs.
+    bool entryRuns() const;
     void sync();
     void answered();
     void stopNotified();

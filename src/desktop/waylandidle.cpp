@@ -31,6 +31,22 @@ struct WaylandIdle::Private {
         if (kwinTimeout)
             org_kde_kwin_idle_timeout_release(std::exchange(kwinTimeout, nullptr));
     }
+
+    // Whatever was bound, also when the compositor offered too little.
+    ~Private() {
+        readable.reset();
+        release();
+        if (notifier)
+            ext_idle_notifier_v1_destroy(notifier);
+        if (kwinIdle)
+            org_kde_kwin_idle_destroy(kwinIdle);
+        if (seat)
+            wl_seat_destroy(seat);
+        if (registry)
+            wl_registry_destroy(registry);
+        if (display)
+            wl_display_disconnect(display);
+    }
 };
 
 namespace {
@@ -76,14 +92,6 @@ std::unique_ptr<WaylandIdle> WaylandIdle::create() {
                         << (d->notifier ? "ext_idle_notifier_v1" : "org_kde_kwin_idle");
         return std::unique_ptr<WaylandIdle>(new WaylandIdle(std::move(d)));
     }
-    if (d->seat)
-        wl_seat_destroy(d->seat);
-    if (d->notifier)
-        ext_idle_notifier_v1_destroy(d->notifier);
-    if (d->kwinIdle)
-        org_kde_kwin_idle_destroy(d->kwinIdle);
-    wl_registry_destroy(d->registry);
-    wl_display_disconnect(d->display);
     return nullptr;
 }
 
@@ -95,17 +103,7 @@ WaylandIdle::WaylandIdle(std::unique_ptr<Private> private_)
     connect(d->readable.get(), &QSocketNotifier::activated, this, &WaylandIdle::readEvents);
 }
 
-WaylandIdle::~WaylandIdle() {
-    d->readable.reset();
-    d->release();
-    if (d->notifier)
-        ext_idle_notifier_v1_destroy(d->notifier);
-    if (d->kwinIdle)
-        org_kde_kwin_idle_destroy(d->kwinIdle);
-    wl_seat_destroy(d->seat);
-    wl_registry_destroy(d->registry);
-    wl_display_disconnect(d->display);
-}
+WaylandIdle::~WaylandIdle() = default;
 
 void WaylandIdle::setThreshold(std::chrono::milliseconds threshold) {
     d->release();
