@@ -208,14 +208,24 @@ void PanelWindow::place() {
 }
 
 QCoro::Task<> PanelWindow::placeWithSway() {
+    if (std::exchange(m_swayPlacing, true)) {
+        m_swayAgain = true; // once this one is done, with its point and the size by then
+        co_return;
+    }
     const QPointer<PanelWindow> self(this);
-    const QRect anchor = m_placement.anchor;
-    const std::optional<QPoint> beside = co_await sway::placePanel(
-        anchor.isEmpty() ? std::nullopt : std::optional(anchor.topLeft()), size());
-    // Kept, so that a panel growing later stays beside the same point, not
-    // beside wherever the pointer has gone since.
-    if (self && beside && m_placement.method == PlacementMethod::SwayIpc)
-        m_placement.anchor = QRect(*beside, QSize(1, 1));
+    do {
+        m_swayAgain = false;
+        const QRect anchor = m_placement.anchor;
+        const std::optional<QPoint> beside = co_await sway::placePanel(
+            anchor.isEmpty() ? std::nullopt : std::optional(anchor.topLeft()), size());
+        if (!self)
+            co_return;
+        // Kept, so that a panel growing later stays beside the same point, not
+        // beside wherever the pointer has gone since.
+        if (beside && m_placement.method == PlacementMethod::SwayIpc)
+            m_placement.anchor = QRect(*beside, QSize(1, 1));
+    } while (m_swayAgain && isVisible());
+    m_swayPlacing = false;
 }
 
 void PanelWindow::setVisible(bool visible) {

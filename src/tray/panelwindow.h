@@ -98,6 +98,9 @@ private:
     QElapsedTimer m_focusLossClose;
     bool m_fitPending = false;
     bool m_hiding = false;
+    // One sway placement at a time: each reads back where sway put the panel.
+    bool m_swayPlacing = false;
+    bool m_swayAgain = false;
     // The focus before and after a compositor activated the hidden panel.
     QPointer<QWidget> m_focusBeforeStray, m_focusAfterStray;
 };

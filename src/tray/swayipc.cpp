@@ -143,7 +143,8 @@ QCoro::Task<std::optional<QPoint>> placePanel(std::optional<QPoint> click, QSize
     }
     const QPoint position = panelPosition(QRect(*click, QSize(1, 1)), size, available);
     co_await ask(socket, RunCommand, moveCommand(panel->id, position));
-    qCDebug(lcTray) << "sway: panel at" << position << "beside" << *click;
+    qCDebug(lcTray) << "sway: panel at" << position << "beside" << *click << "size" << size << "was"
+                    << panel->rect;
     co_return click;
 }
 
