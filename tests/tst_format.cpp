@@ -1,6 +1,7 @@
 // Money and clock texts, in C and on a German desktop, which must not turn
 // 95.50 into 95,50 (Qt's default locale changes even without de_DE installed).
 
+#include "testsupport.h"
 #include "ui/format.h"
 
 #include <QLocale>
@@ -11,6 +12,13 @@ static void useLocale(bool german) {
     QLocale::setDefault(german ? QLocale(QLocale::German, QLocale::Germany) : QLocale::c());
     std::setlocale(LC_ALL, german ? "de_DE.UTF-8" : "C");
 }
+
+struct Elapsed {
+    const char *name;
+    double now;       // s
+    double startedAt; // ms
+    const char *text;
+};
 
 class FormatTest : public QObject {
     Q_OBJECT
@@ -41,26 +49,20 @@ void FormatTest::cents() {
 }
 
 void FormatTest::elapsed_data() {
-    QTest::addColumn<double>("now");       // s
-    QTest::addColumn<double>("startedAt"); // ms
-    QTest::addColumn<QString>("text");
-    const double ms = 1'700'000'000'000.0;
-    const double s = ms / 1000.0;
-    QTest::newRow("3725 s") << s + 3725 << ms << QStringLiteral("01:02:05");
-    QTest::newRow("59.9 s, truncated") << s + 59.9 << ms << QStringLiteral("00:00:59");
-    QTest::newRow("100 h") << s + 360000 << ms << QStringLiteral("100:00:00");
-    QTest::newRow("future") << s << ms + 5000 << QStringLiteral("00:00:00");
-    QTest::newRow("startedAt too large") << s << 1e300 << QStringLiteral("00:00:00");
-    QTest::newRow("beyond 64 bits") << s << -1e300 << QStringLiteral("00:00:00");
+    const double ms = 1'700'000'000'000.0, s = ms / 1000.0;
+    testsupport::rows<Elapsed>({{"3725 s", s + 3725, ms, "01:02:05"},
+                                {"59.9 s, truncated", s + 59.9, ms, "00:00:59"},
+                                {"100 h", s + 360000, ms, "100:00:00"},
+                                {"future", s, ms + 5000, "00:00:00"},
+                                {"startedAt too large", s, 1e300, "00:00:00"},
+                                {"beyond 64 bits", s, -1e300, "00:00:00"}});
 }
 
 void FormatTest::elapsed() {
-    QFETCH(double, now);
-    QFETCH(double, startedAt);
-    QFETCH(QString, text);
+    FETCH_ROW(Elapsed);
     for (const bool german : {false, true}) {
         useLocale(german);
-        QCOMPARE(formatElapsed(now, startedAt), text);
+        QCOMPARE(formatElapsed(row.now, row.startedAt), QString::fromUtf8(row.text));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <chrono>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -108,7 +109,18 @@ void isolateUserDirs(const QString &dir, QProcessEnvironment *environment = null
 // Every file below `dir` whose bytes contain `needle`, as paths.
 QStringList filesContaining(const QString &dir, const QByteArray &needle);
 
+// A data table of one column: each row is a struct whose first member is its
+// name (`const char *name`) and whose other members have defaults, so a row
+// names only what sets it apart. The test reads it with FETCH_ROW(Row).
+template <typename Row> void rows(std::initializer_list<Row> table) {
+    QTest::addColumn<Row>("row");
+    for (const Row &row : table)
+        QTest::newRow(row.name) << row;
+}
+
 } // namespace testsupport
+
+#define FETCH_ROW(Row) QFETCH(Row, row)
 
 // Fails the test unless the outcome finished without a failure.
 #define VERIFY_OK(outcome) QVERIFY2((outcome).ok(), qPrintable((outcome).errorText()))
