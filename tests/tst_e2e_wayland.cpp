@@ -99,13 +99,184 @@ class TestE2eWayland : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-    void panelBesideTheClick_data();
-    void panelBesideTheClick();
-    void keysReachThePanel();
-    void idleTimeFromKWin();
-    void menuBesideTheRightClick();
+
+    void initTestCase() {
+        if (QStandardPaths::findExecutable(u"kwin_wayland"_s).isEmpty())
+            QSKIP("kwin_wayland is not installed (package kwin-wayland)");
+        const QString envFile = m_dir.filePath(u"environment"_s);
+        QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"VELMORA_IN_PRIVATE_KEYRING", "DISPLAY", "WAYLAND_DISPLAY",
+                                 "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
+            outside.remove(QString::fromLatin1(name));
+        outside.insert(u"VELMORA_ENV"_s, envFile);
+        m_session.setProcessEnvironment(outside);
+        m_session.setStandardOutputFile(m_dir.filePath(u"session.log"_s));
+        m_session.setStandardErrorFile(m_dir.filePath(u"session.log"_s), QIODevice::Append);
+        const QString scripts = QStringLiteral(VELMORA_SOURCE_DIR "/scripts/");
+        m_session.start(scripts + u"with-keyring"_s, {scripts + u"kwin-session"_s, u"sh"_s, u"-c"_s,
+                                                      QString::fromLatin1(sessionCommand)});
+        WAIT_UNTIL(QFile::exists(envFile) || m_session.state() == QProcess::NotRunning, timeoutMs);
+        QFile file(envFile);
+        QVERIFY2(file.open(QIODevice::ReadOnly), "KWin did not come up; see session.log");
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.remove(u"VELMORA_IN_PRIVATE_KEYRING"_s);
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const int equals = line.indexOf('=');
+            if (equals > 0)
+                m_environment.insert(QString::fromUtf8(line.left(equals)),
+                                     QString::fromUtf8(line.mid(equals + 1)));
+        }
+        QVERIFY(m_environment.contains(u"WAYLAND_DISPLAY"_s));
+        const QString address = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
+        m_bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(address, u"velmora-test-reports"_s));
+        QVERIFY(m_bus->registerObject(u"/Report"_s, &m_reports, QDBusConnection::ExportAllSlots));
+        QVERIFY(m_bus->registerService(u"org.velmora.Test"_s));
+        QFile script(m_dir.filePath(u"report.js"_s));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(reportScript);
+        script.close();
+
+        // Native Wayland, with the home of a new user.
+        QVERIFY(m_watcher.start(address));
+        m_environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+        m_environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
+        m_environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        testsupport::isolateUserDirs(m_dir.filePath(u"home"_s), &m_environment);
+        m_app.setProcessEnvironment(m_environment);
+        m_app.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_app.start(QStringLiteral(VELMORA_APP_BINARY), {u"--hidden"_s});
+        QVERIFY(m_app.waitForStarted(timeoutMs));
+        WAIT_UNTIL(!m_watcher.items().isEmpty(), timeoutMs);
+        QVERIFY(m_driver.start(m_environment));
+    }
+
+    void cleanupTestCase() {
+        m_app.terminate();
+        if (!m_app.waitForFinished(10000))
+            m_app.kill();
+        m_app.waitForFinished(5000);
+        QFile::remove(m_dir.filePath(u"environment"_s));
+        if (!m_session.waitForFinished(timeoutMs))
+            m_session.kill();
+    }
+
+    void panelBesideTheClick_data() {
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<int>("bar"); // a bottom bar this high, if not 0
+        QTest::newRow("bottom right: above it") << QPoint(1200, 785) << 0;
+        QTest::newRow("top left: below it") << QPoint(100, 12) << 0;
+        QTest::newRow("near the top-left corner: below it") << QPoint(40, 12) << 0;
+        QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12) << 0;
+        // Plasma sends the pointer's point, anywhere on the icon in its bar.
+        QTest::newRow("low in a bottom bar: on the bar's edge") << QPoint(1200, 791) << 44;
+        QTest::newRow("high in a bottom bar: on the bar's edge") << QPoint(1200, 760) << 44;
+    }
+
+    void panelBesideTheClick() {
+        QFETCH(QPoint, click);
+        QFETCH(int, bar);
+        const QRect screen(0, 0, 1280, 800);
+        std::optional<BottomBar> dock;
+        if (bar) {
+            dock.emplace(m_environment.value(u"DISPLAY"_s).toLocal8Bit(), screen, bar);
+            QTest::qWait(500); // KWin publishes the new work area
+        }
+        QVERIFY(m_watcher.activate(click));
+        std::optional<QList<Window>> shown;
+        WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+        const Window panel = shown->first();
+        const QString seen = u"click %1,%2; panel %3,%4 %5x%6"_s.arg(click.x())
+                                 .arg(click.y())
+                                 .arg(panel.frame.x())
+                                 .arg(panel.frame.y())
+                                 .arg(panel.frame.width())
+                                 .arg(panel.frame.height());
+        QVERIFY2(screen.contains(panel.frame), qPrintable(seen));
+        // Beside the click: just above or below it, and reaching over it; on
+        // the edge of a bar, never under it.
+        const int edge = bar ? screen.bottom() + 1 - bar : click.y();
+        const int gap = click.y() < 400 ? panel.frame.top() - edge : edge - panel.frame.bottom();
+        QVERIFY2(gap >= 1 && gap <= (bar ? 5 : 12), qPrintable(seen));
+        QVERIFY2(panel.frame.left() <= click.x() && click.x() <= panel.frame.right() + 1,
+                 qPrintable(seen));
+        QVERIFY2(panel.skipTaskbar && panel.skipSwitcher, qPrintable(seen));
+
+        // A second click on the icon closes it.
+        QVERIFY(m_watcher.activate(click));
+        WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+    }
+
+    void keysReachThePanel() {
+#ifndef VELMORA_FAKE_KEYS_BINARY
+        QSKIP("built without KWin's fake input protocol (plasma-wayland-protocols)");
+#else
+        const auto typeKeys = [&](const QStringList &keys) {
+            QProcess keyboard;
+            keyboard.setProcessEnvironment(m_environment);
+            keyboard.setProcessChannelMode(QProcess::ForwardedChannels);
+            keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), keys);
+            return keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0;
+        };
+        const QString field = u"Einrichtungslink einfügen"_s;
+        QVERIFY(m_watcher.activate(QPoint(1200, 785)));
+        std::optional<QList<Window>> shown;
+        WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+        QString out;
+        DRIVE(out, u"find"_s, u"text"_s, field, u"focused"_s);
+        QVERIFY(typeKeys({u"velmora"_s}));
+        WAIT_UNTIL(m_driver.run({u"value"_s, u"text"_s, field}, &out) && out == u"velmora"_s,
+                   timeoutMs);
+        QVERIFY(typeKeys({u"<Escape>"_s}));
+        WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+#endif
+    }
+
+    // KWin's idle time: idle after the threshold without input, active again at
+    // the first key.
+    void idleTimeFromKWin() {
+#if !defined(VELMORA_FAKE_KEYS_BINARY) || !VELMORA_WAYLAND_IDLE
+        QSKIP("built without the Wayland idle protocols or KWin's fake input");
+#else
+        for (const char *name : {"WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
+            qputenv(name, m_environment.value(QString::fromLatin1(name)).toLocal8Bit());
+        auto idle = WaylandIdle::create();
+        QVERIFY(idle);
+        QSignalSpy idled(idle.get(), &IdleSource::idle);
+        QSignalSpy active(idle.get(), &IdleSource::active);
+        idle->setThreshold(std::chrono::milliseconds(400));
+        QVERIFY(idled.wait(5000));
+        QCOMPARE(active.size(), 0);
+        QProcess keyboard;
+        keyboard.setProcessEnvironment(m_environment);
+        keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), {u"<Escape>"_s});
+        QVERIFY(keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0);
+        QVERIFY(active.wait(5000));
+#endif
+    }
+
+    // Keys typed on the keyboard go to the field that holds the focus when the
+    // panel opens, and Esc hides it.
+    // A host without dbusmenu asks for our menu: it opens beside the right
+    // click, and goes when the user turns to the panel.
+    void menuBesideTheRightClick() {
+        const QPoint click(1200, 785);
+        QVERIFY(m_watcher.activate(click, u"ContextMenu"_s));
+        std::optional<QList<Window>> shown;
+        WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
+        const QRect menu = shown->first().frame;
+        QVERIFY2(menu.bottom() < click.y() && click.y() - menu.bottom() <= 12 &&
+                     menu.left() <= click.x() && click.x() <= menu.right() + 1,
+                 qPrintable(u"menu %1,%2 %3x%4"_s.arg(menu.x())
+                                .arg(menu.y())
+                                .arg(menu.width())
+                                .arg(menu.height())));
+        QVERIFY(m_watcher.activate(click));
+        WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().frame != menu,
+                   timeoutMs);
+        QVERIFY(m_watcher.activate(click));
+        WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
+    }
 
 private:
     struct Window {
@@ -125,67 +296,6 @@ private:
     AtspiDriver m_driver;
     int m_script = 0;
 };
-
-void TestE2eWayland::initTestCase() {
-    if (QStandardPaths::findExecutable(u"kwin_wayland"_s).isEmpty())
-        QSKIP("kwin_wayland is not installed (package kwin-wayland)");
-    const QString envFile = m_dir.filePath(u"environment"_s);
-    QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"VELMORA_IN_PRIVATE_KEYRING", "DISPLAY", "WAYLAND_DISPLAY",
-                             "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
-        outside.remove(QString::fromLatin1(name));
-    outside.insert(u"VELMORA_ENV"_s, envFile);
-    m_session.setProcessEnvironment(outside);
-    m_session.setStandardOutputFile(m_dir.filePath(u"session.log"_s));
-    m_session.setStandardErrorFile(m_dir.filePath(u"session.log"_s), QIODevice::Append);
-    const QString scripts = QStringLiteral(VELMORA_SOURCE_DIR "/scripts/");
-    m_session.start(scripts + u"with-keyring"_s, {scripts + u"kwin-session"_s, u"sh"_s, u"-c"_s,
-                                                  QString::fromLatin1(sessionCommand)});
-    WAIT_UNTIL(QFile::exists(envFile) || m_session.state() == QProcess::NotRunning, timeoutMs);
-    QFile file(envFile);
-    QVERIFY2(file.open(QIODevice::ReadOnly), "KWin did not come up; see session.log");
-    m_environment = QProcessEnvironment::systemEnvironment();
-    m_environment.remove(u"VELMORA_IN_PRIVATE_KEYRING"_s);
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const int equals = line.indexOf('=');
-        if (equals > 0)
-            m_environment.insert(QString::fromUtf8(line.left(equals)),
-                                 QString::fromUtf8(line.mid(equals + 1)));
-    }
-    QVERIFY(m_environment.contains(u"WAYLAND_DISPLAY"_s));
-    const QString address = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    m_bus = std::make_unique<QDBusConnection>(
-        QDBusConnection::connectToBus(address, u"velmora-test-reports"_s));
-    QVERIFY(m_bus->registerObject(u"/Report"_s, &m_reports, QDBusConnection::ExportAllSlots));
-    QVERIFY(m_bus->registerService(u"org.velmora.Test"_s));
-    QFile script(m_dir.filePath(u"report.js"_s));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(reportScript);
-    script.close();
-
-    // Native Wayland, with the home of a new user.
-    QVERIFY(m_watcher.start(address));
-    m_environment.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
-    m_environment.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
-    m_environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
-    testsupport::isolateUserDirs(m_dir.filePath(u"home"_s), &m_environment);
-    m_app.setProcessEnvironment(m_environment);
-    m_app.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_app.start(QStringLiteral(VELMORA_APP_BINARY), {u"--hidden"_s});
-    QVERIFY(m_app.waitForStarted(timeoutMs));
-    WAIT_UNTIL(!m_watcher.items().isEmpty(), timeoutMs);
-    QVERIFY(m_driver.start(m_environment));
-}
-
-void TestE2eWayland::cleanupTestCase() {
-    m_app.terminate();
-    if (!m_app.waitForFinished(10000))
-        m_app.kill();
-    m_app.waitForFinished(5000);
-    QFile::remove(m_dir.filePath(u"environment"_s));
-    if (!m_session.waitForFinished(timeoutMs))
-        m_session.kill();
-}
 
 std::optional<QList<TestE2eWayland::Window>> TestE2eWayland::windows() {
     const int before = m_reports.count;
@@ -214,123 +324,6 @@ std::optional<QList<TestE2eWayland::Window>> TestE2eWayland::windows() {
                            v[4] == u"1"_s, v[5] == u"1"_s, v[6] == u"1"_s});
     }
     return result;
-}
-
-void TestE2eWayland::panelBesideTheClick_data() {
-    QTest::addColumn<QPoint>("click");
-    QTest::addColumn<int>("bar"); // a bottom bar this high, if not 0
-    QTest::newRow("bottom right: above it") << QPoint(1200, 785) << 0;
-    QTest::newRow("top left: below it") << QPoint(100, 12) << 0;
-    QTest::newRow("near the top-left corner: below it") << QPoint(40, 12) << 0;
-    QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12) << 0;
-    // Plasma sends the pointer's point, anywhere on the icon in its bar.
-    QTest::newRow("low in a bottom bar: on the bar's edge") << QPoint(1200, 791) << 44;
-    QTest::newRow("high in a bottom bar: on the bar's edge") << QPoint(1200, 760) << 44;
-}
-
-void TestE2eWayland::panelBesideTheClick() {
-    QFETCH(QPoint, click);
-    QFETCH(int, bar);
-    const QRect screen(0, 0, 1280, 800);
-    std::optional<BottomBar> dock;
-    if (bar) {
-        dock.emplace(m_environment.value(u"DISPLAY"_s).toLocal8Bit(), screen, bar);
-        QTest::qWait(500); // KWin publishes the new work area
-    }
-    QVERIFY(m_watcher.activate(click));
-    std::optional<QList<Window>> shown;
-    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
-    const Window panel = shown->first();
-    const QString seen = u"click %1,%2; panel %3,%4 %5x%6"_s.arg(click.x())
-                             .arg(click.y())
-                             .arg(panel.frame.x())
-                             .arg(panel.frame.y())
-                             .arg(panel.frame.width())
-                             .arg(panel.frame.height());
-    QVERIFY2(screen.contains(panel.frame), qPrintable(seen));
-    // Beside the click: just above or below it, and reaching over it; on
-    // the edge of a bar, never under it.
-    const int edge = bar ? screen.bottom() + 1 - bar : click.y();
-    const int gap = click.y() < 400 ? panel.frame.top() - edge : edge - panel.frame.bottom();
-    QVERIFY2(gap >= 1 && gap <= (bar ? 5 : 12), qPrintable(seen));
-    QVERIFY2(panel.frame.left() <= click.x() && click.x() <= panel.frame.right() + 1,
-             qPrintable(seen));
-    QVERIFY2(panel.skipTaskbar && panel.skipSwitcher, qPrintable(seen));
-
-    // A second click on the icon closes it.
-    QVERIFY(m_watcher.activate(click));
-    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
-}
-
-// Keys typed on the keyboard go to the field that holds the focus when the
-// panel opens, and Esc hides it.
-// A host without dbusmenu asks for our menu: it opens beside the right
-// click, and goes when the user turns to the panel.
-void TestE2eWayland::menuBesideTheRightClick() {
-    const QPoint click(1200, 785);
-    QVERIFY(m_watcher.activate(click, u"ContextMenu"_s));
-    std::optional<QList<Window>> shown;
-    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
-    const QRect menu = shown->first().frame;
-    QVERIFY2(menu.bottom() < click.y() && click.y() - menu.bottom() <= 12 &&
-                 menu.left() <= click.x() && click.x() <= menu.right() + 1,
-             qPrintable(u"menu %1,%2 %3x%4"_s.arg(menu.x())
-                            .arg(menu.y())
-                            .arg(menu.width())
-                            .arg(menu.height())));
-    QVERIFY(m_watcher.activate(click));
-    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().frame != menu,
-               timeoutMs);
-    QVERIFY(m_watcher.activate(click));
-    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
-}
-
-void TestE2eWayland::keysReachThePanel() {
-#ifndef VELMORA_FAKE_KEYS_BINARY
-    QSKIP("built without KWin's fake input protocol (plasma-wayland-protocols)");
-#else
-    const auto typeKeys = [&](const QStringList &keys) {
-        QProcess keyboard;
-        keyboard.setProcessEnvironment(m_environment);
-        keyboard.setProcessChannelMode(QProcess::ForwardedChannels);
-        keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), keys);
-        return keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0;
-    };
-    const QString field = u"Einrichtungslink einfügen"_s;
-    QVERIFY(m_watcher.activate(QPoint(1200, 785)));
-    std::optional<QList<Window>> shown;
-    WAIT_UNTIL((shown = windows()) && shown->size() == 1 && shown->first().active, timeoutMs);
-    QString out;
-    DRIVE(out, u"find"_s, u"text"_s, field, u"focused"_s);
-    QVERIFY(typeKeys({u"velmora"_s}));
-    WAIT_UNTIL(m_driver.run({u"value"_s, u"text"_s, field}, &out) && out == u"velmora"_s,
-               timeoutMs);
-    QVERIFY(typeKeys({u"<Escape>"_s}));
-    WAIT_UNTIL((shown = windows()) && shown->isEmpty(), timeoutMs);
-#endif
-}
-
-// KWin's idle time: idle after the threshold without input, active again at
-// the first key.
-void TestE2eWayland::idleTimeFromKWin() {
-#if !defined(VELMORA_FAKE_KEYS_BINARY) || !VELMORA_WAYLAND_IDLE
-    QSKIP("built without the Wayland idle protocols or KWin's fake input");
-#else
-    for (const char *name : {"WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
-        qputenv(name, m_environment.value(QString::fromLatin1(name)).toLocal8Bit());
-    auto idle = WaylandIdle::create();
-    QVERIFY(idle);
-    QSignalSpy idled(idle.get(), &IdleSource::idle);
-    QSignalSpy active(idle.get(), &IdleSource::active);
-    idle->setThreshold(std::chrono::milliseconds(400));
-    QVERIFY(idled.wait(5000));
-    QCOMPARE(active.size(), 0);
-    QProcess keyboard;
-    keyboard.setProcessEnvironment(m_environment);
-    keyboard.start(QStringLiteral(VELMORA_FAKE_KEYS_BINARY), {u"<Escape>"_s});
-    QVERIFY(keyboard.waitForFinished(timeoutMs) && keyboard.exitCode() == 0);
-    QVERIFY(active.wait(5000));
-#endif
 }
 
 QTEST_GUILESS_MAIN(TestE2eWayland)

@@ -113,92 +113,84 @@ private Q_SLOTS:
             QSKIP("needs the private keyring: run under scripts/with-keyring");
         QVERIFY(m_fixture.started());
     }
-    void tokenInTheKeyring();
-    void unlockIsHeard();
-    void keyringTroubleCostsNothing_data();
-    void keyringTroubleCostsNothing();
 
-private:
-    ModelFixture m_fixture;
-};
+    // The token a sign-in stores is where other programs look for it, survives a
+    // restart, and is gone after signing out; any text, even none, is kept as it is.
+    void tokenInTheKeyring() {
+        const auto cleared = awaitTask(Keychain().remove());
+        VERIFY_OK(cleared);
+        auto model =
+            m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
+        QVERIFY(model);
+        const auto token = awaitTask(Keychain().get());
+        QVERIFY(token.ok() && token.value->has_value());
+        QCOMPARE(lookUp({u"server"_s, QString::fromLatin1(Keychain::service), u"user"_s,
+                         QString::fromLatin1(Keychain::key)}),
+                 *token.value);
 
-// The token a sign-in stores is where other programs look for it, survives a
-// restart, and is gone after signing out; any text, even none, is kept as it is.
-void SignInKeyringTest::tokenInTheKeyring() {
-    const auto cleared = awaitTask(Keychain().remove());
-    VERIFY_OK(cleared);
-    auto model =
-        m_fixture.signedInModel(m_fixture.server().memberId(), std::make_shared<Keychain>());
-    QVERIFY(model);
-    const auto token = awaitTask(Keychain().get());
-    QVERIFY(token.ok() && token.value->has_value());
-    QCOMPARE(lookUp({u"server"_s, QString::fromLatin1(Keychain::service), u"user"_s,
-                     QString::fromLatin1(Keychain::key)}),
-             *token.value);
+        // Read once, then kept: removed behind the store's back, it still knows
+        // the token, and a store of a new run finds nothing.
+        auto store = std::make_shared<Keychain>();
+        QCOMPARE(*awaitTask(store->get()).value, *token.value);
+        QCOMPARE(QProcess::execute(u"secret-tool"_s,
+                                   {u"clear"_s, u"server"_s, QString::fromLatin1(Keychain::service),
+                                    u"user"_s, QString::fromLatin1(Keychain::key)}),
+                 0);
+        QCOMPARE(*awaitTask(store->get()).value, *token.value);
+        QCOMPARE(*awaitTask(Keychain().get()).value, std::nullopt);
+        const auto putBack = awaitTask(store->set(**token.value));
+        VERIFY_OK(putBack);
 
-    // Read once, then kept: removed behind the store's back, it still knows
-    // the token, and a store of a new run finds nothing.
-    auto store = std::make_shared<Keychain>();
-    QCOMPARE(*awaitTask(store->get()).value, *token.value);
-    QCOMPARE(QProcess::execute(u"secret-tool"_s,
-                               {u"clear"_s, u"server"_s, QString::fromLatin1(Keychain::service),
-                                u"user"_s, QString::fromLatin1(Keychain::key)}),
-             0);
-    QCOMPARE(*awaitTask(store->get()).value, *token.value);
-    QCOMPARE(*awaitTask(Keychain().get()).value, std::nullopt);
-    const auto putBack = awaitTask(store->set(**token.value));
-    VERIFY_OK(putBack);
+        // As after a restart of the program.
+        model.reset();
+        Model restarted(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
+        QVERIFY(restarted.signedIn());
+        QCOMPARE(restarted.serverURL(), m_fixture.server().baseUrl());
+        QVERIFY(finishes(restarted.refresh()));
+        QVERIFY2(restarted.state(), qPrintable(restarted.message()));
+        QCOMPARE(restarted.state()->user.id, m_fixture.server().memberId());
 
-    // As after a restart of the program.
-    model.reset();
-    Model restarted(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
-    QVERIFY(restarted.signedIn());
-    QCOMPARE(restarted.serverURL(), m_fixture.server().baseUrl());
-    QVERIFY(finishes(restarted.refresh()));
-    QVERIFY2(restarted.state(), qPrintable(restarted.message()));
-    QCOMPARE(restarted.state()->user.id, m_fixture.server().memberId());
+        QVERIFY(finishes(restarted.logout()));
+        QVERIFY(!restarted.signedIn() && restarted.message().isEmpty());
+        Model afterSignOut(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
+        QVERIFY(!afterSignOut.signedIn());
+        // The check before signing in leaves nothing behind.
+        QCOMPARE(lookUp({u"user"_s, QString::fromLatin1(Keychain::probeKey)}), std::nullopt);
 
-    QVERIFY(finishes(restarted.logout()));
-    QVERIFY(!restarted.signedIn() && restarted.message().isEmpty());
-    Model afterSignOut(std::make_shared<Keychain>(), Preferences(m_fixture.preferencesPath()));
-    QVERIFY(!afterSignOut.signedIn());
-    // The check before signing in leaves nothing behind.
-    QCOMPARE(lookUp({u"user"_s, QString::fromLatin1(Keychain::probeKey)}), std::nullopt);
-
-    for (const QString &text : {u"Grüße-ÄÖÜß-€-日本-🙂\n"_s, QString()}) {
-        const auto stored = awaitTask(Keychain().set(text)); // replaces
-        VERIFY_OK(stored);
-        const auto read = awaitTask(Keychain().get());
-        VERIFY_OK(read);
-        QCOMPARE(*read.value, std::optional(text));
+        for (const QString &text : {u"Grüße-ÄÖÜß-€-日本-🙂\n"_s, QString()}) {
+            const auto stored = awaitTask(Keychain().set(text)); // replaces
+            VERIFY_OK(stored);
+            const auto read = awaitTask(Keychain().get());
+            VERIFY_OK(read);
+            QCOMPARE(*read.value, std::optional(text));
+        }
+        // Removing twice is harmless; afterwards nothing is stored.
+        for (int i = 0; i < 2; ++i) {
+            const auto removed = awaitTask(Keychain().remove());
+            VERIFY_OK(removed);
+        }
+        const auto gone = awaitTask(Keychain().get());
+        VERIFY_OK(gone);
+        QCOMPARE(*gone.value, std::nullopt);
     }
-    // Removing twice is harmless; afterwards nothing is stored.
-    for (int i = 0; i < 2; ++i) {
-        const auto removed = awaitTask(Keychain().remove());
-        VERIFY_OK(removed);
-    }
-    const auto gone = awaitTask(Keychain().get());
-    VERIFY_OK(gone);
-    QCOMPARE(*gone.value, std::nullopt);
-}
 
-// The login keyring locked (as by a screen lock) and unlocked with the
-// password (as with the session): only the unlock is heard.
-void SignInKeyringTest::unlockIsHeard() {
-    KeyringWatch watch;
-    QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
-    QDBusMessage lock =
-        QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
-                                       u"org.freedesktop.Secret.Service"_s, u"Lock"_s);
-    lock << QVariant::fromValue(
-        QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_s)});
-    QCOMPARE(QDBusConnection::sessionBus().call(lock).type(), QDBusMessage::ReplyMessage);
-    QTest::qWait(200);
-    QCOMPARE(unlocked.size(), 0);
+    // The login keyring locked (as by a screen lock) and unlocked with the
+    // password (as with the session): only the unlock is heard.
+    void unlockIsHeard() {
+        KeyringWatch watch;
+        QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
+        QDBusMessage lock = QDBusMessage::createMethodCall(
+            u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
+            u"org.freedesktop.Secret.Service"_s, u"Lock"_s);
+        lock << QVariant::fromValue(QList<QDBusObjectPath>{
+            QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_s)});
+        QCOMPARE(QDBusConnection::sessionBus().call(lock).type(), QDBusMessage::ReplyMessage);
+        QTest::qWait(200);
+        QCOMPARE(unlocked.size(), 0);
 
-    // gnome-keyring's own way in, with the password, as its PAM module does
-    // at login.
-    QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
+        // gnome-keyring's own way in, with the password, as its PAM module does
+        // at login.
+        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
 import dbus
 secrets = dbus.SessionBus().get_object("org.freedesktop.secrets", "/org/freedesktop/secrets")
 _, session = secrets.OpenSession("plain", dbus.String("", variant_level=1),
@@ -207,127 +199,134 @@ dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterfa
     .UnlockWithMasterPassword("/org/freedesktop/secrets/collection/login",
                               (session, b"", b"velmora", "text/plain"))
 )")}),
-             0);
-    QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
-}
-
-void SignInKeyringTest::keyringTroubleCostsNothing_data() {
-    QTest::addColumn<Setup>("setup");
-    QTest::addColumn<KeychainError::Kind>("kind");
-    QTest::addColumn<QString>("hint"); // what the text tells the user to do
-    // A locked keyring may hold a token: the app stays signed in and never
-    // offers to sign in again.
-    QTest::addColumn<bool>("locked");
-    using Kind = KeychainError::Kind;
-    const auto row = [](const char *name, Setup setup, Kind kind, const char *hint) {
-        QTest::newRow(name) << setup << kind << QString::fromUtf8(hint) << (kind == Kind::Locked);
-    };
-    row("libsecret missing", Setup::LibraryMissing, Kind::LibraryMissing, "„libsecret-1-0“");
-    row("no session bus", Setup::NoBus, Kind::NoSessionBus, "in einer Desktop-Sitzung starten");
-    row("session bus without Secret Service", Setup::BusWithoutService, Kind::NoService,
-        "installieren und starten");
-    row("fresh account, keyring started on demand", Setup::FreshAccount, Kind::NoDefaultCollection,
-        "als Standard festlegen");
-    row("locked, no unlock possible", Setup::Locked, Kind::Locked, "entsperren");
-    row("Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen");
-}
-
-void SignInKeyringTest::keyringTroubleCostsNothing() {
-    QFETCH(Setup, setup);
-    QFETCH(KeychainError::Kind, kind);
-    QFETCH(QString, hint);
-    QFETCH(bool, locked);
-    DevServer &server = m_fixture.server();
-    server.clearRequests();
-    const QString link = server.setupLink(server.createSetupCode(server.memberId()));
-
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Nothing may reach the keyring of this run or a display's prompter.
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "VELMORA_IN_PRIVATE_KEYRING"})
-        env.remove(QString::fromLatin1(name));
-    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        env.insert(QString::fromLatin1(name), home.path());
-    const QString runtime = home.filePath(u"run"_s);
-    QVERIFY(QDir().mkdir(runtime));
-    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
-    env.insert(QString::fromLatin1(attemptServer), server.baseUrl());
-    env.insert(QString::fromLatin1(attemptLink), link);
-
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString busConfig = home.filePath(u"bus.conf"_s);
-    QFile config(busConfig);
-    QVERIFY(config.open(QIODevice::WriteOnly) && config.write(busWithoutServices) > 0);
-    config.close();
-    QString program = u"dbus-run-session"_s;
-    QStringList arguments;
-    switch (setup) {
-    case Setup::LibraryMissing: {
-        // Found first, and not a library: the loader refuses it. The
-        // unlocked keyring of this run is there, so only the library lacks.
-        const QString lib = home.filePath(u"lib"_s);
-        QVERIFY(QDir().mkdir(lib));
-        QFile fake(lib + u"/libsecret-1.so.0"_s);
-        QVERIFY(fake.open(QIODevice::WriteOnly) && fake.write("not a library\n") > 0);
-        env.insert(u"LD_LIBRARY_PATH"_s, lib);
-        program = self;
-        break;
-    }
-    case Setup::NoBus:
-        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/velmora-no-bus"_s);
-        program = self;
-        break;
-    case Setup::BrokenService:
-        env.insert(QString::fromLatin1(attemptFakeService), u"1"_s);
-        [[fallthrough]];
-    case Setup::BusWithoutService:
-        arguments = {u"--config-file="_s + busConfig, u"--"_s, self};
-        break;
-    case Setup::FreshAccount:
-        // The standard session bus starts gnome-keyring when first asked.
-        arguments = {u"--"_s, self};
-        break;
-    case Setup::Locked:
-        arguments = {u"--"_s, u"sh"_s, u"-c"_s, QString::fromLatin1(lockedKeyring), self};
-        break;
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
     }
 
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.start(program, arguments);
-    QVERIFY2(child.waitForFinished(120000), "the attempt hangs");
-    const QByteArray output = child.readAllStandardOutput();
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-             qPrintable(u"exit %1: "_s.arg(child.exitCode()) +
-                        QString::fromUtf8(child.readAllStandardError())));
-    const QJsonObject seen = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
-    QVERIFY2(!seen.isEmpty(), output.constData());
+    void keyringTroubleCostsNothing_data() {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<KeychainError::Kind>("kind");
+        QTest::addColumn<QString>("hint"); // what the text tells the user to do
+        // A locked keyring may hold a token: the app stays signed in and never
+        // offers to sign in again.
+        QTest::addColumn<bool>("locked");
+        using Kind = KeychainError::Kind;
+        const auto row = [](const char *name, Setup setup, Kind kind, const char *hint) {
+            QTest::newRow(name) << setup << kind << QString::fromUtf8(hint)
+                                << (kind == Kind::Locked);
+        };
+        row("libsecret missing", Setup::LibraryMissing, Kind::LibraryMissing, "„libsecret-1-0“");
+        row("no session bus", Setup::NoBus, Kind::NoSessionBus, "in einer Desktop-Sitzung starten");
+        row("session bus without Secret Service", Setup::BusWithoutService, Kind::NoService,
+            "installieren und starten");
+        row("fresh account, keyring started on demand", Setup::FreshAccount,
+            Kind::NoDefaultCollection, "als Standard festlegen");
+        row("locked, no unlock possible", Setup::Locked, Kind::Locked, "entsperren");
+        row("Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen");
+    }
 
-    const QString text = seen.value(u"write"_s).toString();
-    qInfo().noquote() << "keyring text:" << text;
-    QCOMPARE(seen.value(u"kind"_s).toInt(-1), static_cast<int>(kind));
-    QVERIFY2(text.contains(hint), qPrintable(text));
-    // Both sign-ins show that text, and nothing was sent or spent.
-    QCOMPARE(seen.value(u"login"_s).toString(), text);
-    QCOMPARE(seen.value(u"setup"_s).toString(), text);
-    const QString atStart = seen.value(u"atStart"_s).toString();
-    QVERIFY2(atStart.isEmpty() || atStart == text, qPrintable(atStart));
-    QVERIFY(seen.value(u"passwordKept"_s).toBool());
-    QCOMPARE(seen.value(u"signedIn"_s).toBool(), locked);
-    QCOMPARE(seen.value(u"locked"_s).toBool(), locked);
-    QVERIFY(!seen.value(u"busy"_s).toBool());
-    QCOMPARE(seen.value(u"plaintext"_s).toArray().size(), 0);
-    QCOMPARE(server.requestsTo(u"/api/login"_s).size(), 0);
-    QCOMPARE(server.requestsTo(u"/api/setup"_s).size(), 0);
+    void keyringTroubleCostsNothing() {
+        QFETCH(Setup, setup);
+        QFETCH(KeychainError::Kind, kind);
+        QFETCH(QString, hint);
+        QFETCH(bool, locked);
+        DevServer &server = m_fixture.server();
+        server.clearRequests();
+        const QString link = server.setupLink(server.createSetupCode(server.memberId()));
 
-    // The code is still good for a sign-in that can be kept.
-    auto model = m_fixture.newModel();
-    model->setSetupInput(link);
-    QVERIFY(finishes(model->connectWithSetupLink()));
-    QVERIFY2(model->signedIn(), qPrintable(model->message()));
-}
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // Nothing may reach the keyring of this run or a display's prompter.
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "VELMORA_IN_PRIVATE_KEYRING"})
+            env.remove(QString::fromLatin1(name));
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+            env.insert(QString::fromLatin1(name), home.path());
+        const QString runtime = home.filePath(u"run"_s);
+        QVERIFY(QDir().mkdir(runtime));
+        QVERIFY(
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
+        env.insert(QString::fromLatin1(attemptServer), server.baseUrl());
+        env.insert(QString::fromLatin1(attemptLink), link);
+
+        const QString self = QCoreApplication::applicationFilePath();
+        const QString busConfig = home.filePath(u"bus.conf"_s);
+        QFile config(busConfig);
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(busWithoutServices) > 0);
+        config.close();
+        QString program = u"dbus-run-session"_s;
+        QStringList arguments;
+        switch (setup) {
+        case Setup::LibraryMissing: {
+            // Found first, and not a library: the loader refuses it. The
+            // unlocked keyring of this run is there, so only the library lacks.
+            const QString lib = home.filePath(u"lib"_s);
+            QVERIFY(QDir().mkdir(lib));
+            QFile fake(lib + u"/libsecret-1.so.0"_s);
+            QVERIFY(fake.open(QIODevice::WriteOnly) && fake.write("not a library\n") > 0);
+            env.insert(u"LD_LIBRARY_PATH"_s, lib);
+            program = self;
+            break;
+        }
+        case Setup::NoBus:
+            env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/velmora-no-bus"_s);
+            program = self;
+            break;
+        case Setup::BrokenService:
+            env.insert(QString::fromLatin1(attemptFakeService), u"1"_s);
+            [[fallthrough]];
+        case Setup::BusWithoutService:
+            arguments = {u"--config-file="_s + busConfig, u"--"_s, self};
+            break;
+        case Setup::FreshAccount:
+            // The standard session bus starts gnome-keyring when first asked.
+            arguments = {u"--"_s, self};
+            break;
+        case Setup::Locked:
+            arguments = {u"--"_s, u"sh"_s, u"-c"_s, QString::fromLatin1(lockedKeyring), self};
+            break;
+        }
+
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.start(program, arguments);
+        QVERIFY2(child.waitForFinished(120000), "the attempt hangs");
+        const QByteArray output = child.readAllStandardOutput();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 qPrintable(u"exit %1: "_s.arg(child.exitCode()) +
+                            QString::fromUtf8(child.readAllStandardError())));
+        const QJsonObject seen =
+            QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
+        QVERIFY2(!seen.isEmpty(), output.constData());
+
+        const QString text = seen.value(u"write"_s).toString();
+        qInfo().noquote() << "keyring text:" << text;
+        QCOMPARE(seen.value(u"kind"_s).toInt(-1), static_cast<int>(kind));
+        QVERIFY2(text.contains(hint), qPrintable(text));
+        // Both sign-ins show that text, and nothing was sent or spent.
+        QCOMPARE(seen.value(u"login"_s).toString(), text);
+        QCOMPARE(seen.value(u"setup"_s).toString(), text);
+        const QString atStart = seen.value(u"atStart"_s).toString();
+        QVERIFY2(atStart.isEmpty() || atStart == text, qPrintable(atStart));
+        QVERIFY(seen.value(u"passwordKept"_s).toBool());
+        QCOMPARE(seen.value(u"signedIn"_s).toBool(), locked);
+        QCOMPARE(seen.value(u"locked"_s).toBool(), locked);
+        QVERIFY(!seen.value(u"busy"_s).toBool());
+        QCOMPARE(seen.value(u"plaintext"_s).toArray().size(), 0);
+        QCOMPARE(server.requestsTo(u"/api/login"_s).size(), 0);
+        QCOMPARE(server.requestsTo(u"/api/setup"_s).size(), 0);
+
+        // The code is still good for a sign-in that can be kept.
+        auto model = m_fixture.newModel();
+        model->setSetupInput(link);
+        QVERIFY(finishes(model->connectWithSetupLink()));
+        QVERIFY2(model->signedIn(), qPrintable(model->message()));
+    }
+
+private:
+    ModelFixture m_fixture;
+};
 
 int main(int argc, char *argv[]) {
     QCoreApplication application(argc, argv);

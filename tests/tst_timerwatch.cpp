@@ -9,6 +9,7 @@
 #include "desktop/notifier.h"
 #include "mockbus.h"
 #include "modelfixture.h"
+#include "testsupport.h"
 
 #include <QDBusArgument>
 #include <QJsonArray>
@@ -34,6 +35,24 @@ State stateWith(const char *running) {
 
 const char *entry = R"({"id":"e1","client_name":"Bäckerei Süß","reason_name":"Support",
     "rate_cents":9550,"note":"Ofen","started_at":1796544840000})";
+
+struct Texts {
+    const char *name;
+    bool signedIn;
+    const char *running; // empty: no state loaded
+    const char *toolTip;
+    int exitCode;
+    const char *line;
+    const char *json = "";
+};
+
+struct Away {
+    const char *name;
+    int minutes;     // the setting; 0: "Nie"
+    int awayMinutes; // from 14:05 on 2026-12-06
+    QByteArray running;
+    QString expected = {};
+};
 
 } // namespace
 
@@ -103,91 +122,64 @@ private Q_SLOTS:
     }
 
     void texts_data() {
-        QTest::addColumn<bool>("signedIn");
-        QTest::addColumn<QByteArray>("running"); // empty: no state loaded
-        QTest::addColumn<QString>("toolTip");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QByteArray>("json");
-        const auto row = [](const char *name, bool signedIn, const char *running,
-                            const QString &toolTip, int exitCode, const QString &line,
-                            const char *json = "") {
-            QTest::newRow(name) << signedIn << QByteArray(running) << toolTip << exitCode << line
-                                << QByteArray(json);
-        };
-        row("running", true, entry, u"Läuft seit 09:14 · Bäckerei Süß · Support"_qs, 0,
-            u"Bäckerei Süß · Support · 01:02:05\n"_qs,
-            R"({"client":"Bäckerei Süß","elapsedSeconds":3725,"note":"Ofen","rateCents":9550,)"
-            R"("reason":"Support","startedAt":"2026-12-06T08:14:00.000Z"})");
-        row("idle", true, "null", u"Kein Timer läuft"_qs, 1, u"Kein Timer läuft\n"_qs,
-            R"({"running":null})");
-        row("loading", true, "", u"Wird geladen …"_qs, 3,
-            u"velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"_qs);
-        row("signed out", false, entry, u"Nicht angemeldet"_qs, 3,
-            u"velmora Zeit ist nicht angemeldet.\n"_qs);
+        // clang-format off
+        testsupport::rows<Texts>({
+            {"running", true, entry, "Läuft seit 09:14 · Bäckerei Süß · Support", 0,
+             "Bäckerei Süß · Support · 01:02:05\n",
+             R"({"client":"Bäckerei Süß","elapsedSeconds":3725,"note":"Ofen","rateCents":9550,)"
+             R"("reason":"Support","startedAt":"2026-12-06T08:14:00.000Z"})"},
+            {"idle", true, "null", "Kein Timer läuft", 1, "Kein Timer läuft\n", R"({"running":null})"},
+            {"loading", true, "", "Wird geladen …", 3, "velmora Zeit lädt noch; bitte gleich noch einmal versuchen.\n"},
+            {"signed out", false, entry, "Nicht angemeldet", 3, "velmora Zeit ist nicht angemeldet.\n"},
+        });
+        // clang-format on
     }
 
     void texts() {
-        QFETCH(bool, signedIn);
-        QFETCH(QByteArray, running);
-        QFETCH(QString, toolTip);
-        QFETCH(int, exitCode);
-        QFETCH(QString, line);
-        QFETCH(QByteArray, json);
+        FETCH_ROW(Texts);
         const std::optional<State> state =
-            running.isEmpty() ? std::nullopt : std::optional(stateWith(running.constData()));
+            *row.running ? std::optional(stateWith(row.running)) : std::nullopt;
         const QDateTime now =
             QDateTime::fromMSecsSinceEpoch(startedMs + 3725'400, QTimeZone::utc());
-
-        QCOMPARE(trayToolTip(signedIn, state), toolTip);
+        const QString toolTip = QString::fromUtf8(row.toolTip);
+        QCOMPARE(trayToolTip(row.signedIn, state), toolTip);
         // Trouble, such as no network, on a line of its own; with nothing
         // loaded it is no longer loading, and nobody knows whether a timer runs.
         const QString known = state ? toolTip : u"Ob ein Timer läuft, ist unbekannt"_qs;
-        if (signedIn)
-            QCOMPARE(trayToolTip(signedIn, state, u"Kein Netz"_qs), known + u"\nKein Netz"_qs);
-        const CommandAnswer plain = timerStatus(signedIn, state, now, false);
-        QCOMPARE(plain.exitCode, exitCode);
-        QCOMPARE(QString::fromUtf8(plain.text), line);
-        const CommandAnswer asJson = timerStatus(signedIn, state, now, true);
-        QCOMPARE(asJson.exitCode, exitCode);
-        if (!json.isEmpty())
-            QCOMPARE(asJson.text, json + '\n');
+        if (row.signedIn)
+            QCOMPARE(trayToolTip(row.signedIn, state, u"Kein Netz"_qs), known + u"\nKein Netz"_qs);
+        for (const bool json : {false, true}) {
+            const CommandAnswer answer = timerStatus(row.signedIn, state, now, json);
+            QCOMPARE(answer.exitCode, row.exitCode);
+            if (!json || *row.json)
+                QCOMPARE(answer.text, QByteArray(json ? row.json : row.line) + (json ? "\n" : ""));
+        }
     }
 
     // Whether coming back mentions a timer that ran on, and how.
     void awayRule_data() {
-        QTest::addColumn<int>("minutes");     // the setting; 0: "Nie"
-        QTest::addColumn<int>("awayMinutes"); // from 14:05 on 2026-12-06
-        QTest::addColumn<QByteArray>("running");
-        QTest::addColumn<QString>("expected");
-        const QByteArray before = entry; // started 09:14
         const QByteArray during = QByteArray(entry).replace("1796544840000", "1796562600000");
         const QString ranOn = u" Der Timer für Bäckerei Süß · Support lief weiter."_qs;
-        const auto row = [](const char *name, int minutes, int away, const QByteArray &running,
-                            const QString &expected) {
-            QTest::newRow(name) << minutes << away << running << expected;
-        };
-        row("a meeting", 10, 42, before, u"Sie waren 42 Min. weg (seit 14:05)."_qs + ranOn);
-        row("exactly the setting", 10, 10, before,
-            u"Sie waren 10 Min. weg (seit 14:05)."_qs + ranOn);
-        row("shorter than the setting", 10, 9, before, {});
-        row("setting Nie", 0, 120, before, {});
-        row("no timer ran", 5, 60, "null", {});
-        row("started while away, on the phone", 5, 60, during, {});
-        row("lunch", 30, 125, before, u"Sie waren 2 Std. 5 Min. weg (seit 14:05)."_qs + ranOn);
-        row("the night", 30, 16 * 60, before,
-            u"Sie waren 16 Std. weg (seit 6.12. 14:05)."_qs + ranOn);
+        // clang-format off
+        testsupport::rows<Away>({
+            {"a meeting", 10, 42, entry, u"Sie waren 42 Min. weg (seit 14:05)."_qs + ranOn},
+            {"exactly the setting", 10, 10, entry, u"Sie waren 10 Min. weg (seit 14:05)."_qs + ranOn},
+            {"shorter than the setting", 10, 9, entry},
+            {"setting Nie", 0, 120, entry},
+            {"no timer ran", 5, 60, "null"},
+            {"started while away, on the phone", 5, 60, during},
+            {"lunch", 30, 125, entry, u"Sie waren 2 Std. 5 Min. weg (seit 14:05)."_qs + ranOn},
+            {"the night", 30, 16 * 60, entry, u"Sie waren 16 Std. weg (seit 6.12. 14:05)."_qs + ranOn},
+        });
+        // clang-format on
     }
 
     void awayRule() {
-        QFETCH(int, minutes);
-        QFETCH(int, awayMinutes);
-        QFETCH(QByteArray, running);
-        QFETCH(QString, expected);
+        FETCH_ROW(Away);
         const QDateTime since = QDateTime::fromMSecsSinceEpoch(1796562300000, QTimeZone::utc());
-        QCOMPARE(awayText(minutes, since, since.addSecs(awayMinutes * 60 + 59),
-                          stateWith(running.constData()).running),
-                 expected);
+        QCOMPARE(awayText(row.minutes, since, since.addSecs(row.awayMinutes * 60 + 59),
+                          stateWith(row.running.constData()).running),
+                 row.expected);
     }
 
     // The notice and its notification, bound to the entry that ran on: they
