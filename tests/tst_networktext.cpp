@@ -12,10 +12,9 @@
 #include <QTest>
 
 using namespace testsupport;
+using E = QNetworkReply::NetworkError;
 
 namespace {
-
-enum class Trouble { Refused, UnknownHost, ClosedAtOnce, NotTls, ProxyRefused, OddStatus };
 
 // A loopback port nobody listens on.
 quint16 closedPort() {
@@ -24,45 +23,24 @@ quint16 closedPort() {
     return probe.serverPort();
 }
 
+// `url` names the port to use: the devserver's (PORT), one nobody listens on
+// (CLOSED), or one that reads the request and hangs up (CLOSER).
+struct Trouble {
+    const char *name;
+    QString url;
+    E error;
+    QString text;
+    bool refusingProxy = false;
+    int status = 0; // the devserver's answer instead of its own
+};
+
 } // namespace
 
 class NetworkTextTest : public QObject {
     Q_OBJECT
 
     ModelFixture m_fixture;
-    QTcpServer m_closer; // reads the request, then hangs up
-
-    TransportError failureFor(Trouble trouble) {
-        Transport transport;
-        QUrl url(m_fixture.server().baseUrl() + QStringLiteral("/api/state"));
-        switch (trouble) {
-        case Trouble::Refused:
-            url.setPort(closedPort());
-            break;
-        case Trouble::UnknownHost:
-            url.setHost(QStringLiteral("zeit.velmora.invalid"));
-            break;
-        case Trouble::ClosedAtOnce:
-            url.setPort(m_closer.serverPort());
-            break;
-        case Trouble::NotTls:
-            url.setScheme(QStringLiteral("https"));
-            break;
-        case Trouble::OddStatus:
-            m_fixture.server().setFault(QStringLiteral("/api/state"),
-                                        Fault{.status = 600, .body = "{}", .times = 1});
-            break;
-        case Trouble::ProxyRefused:
-            transport.manager()->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy,
-                                                        QStringLiteral("127.0.0.1"), closedPort()));
-            break;
-        }
-        const auto outcome = awaitTask(transport.send(QNetworkRequest(url), "GET", std::nullopt));
-        if (const auto failure = outcome.failure<TransportError>())
-            return *failure;
-        qWarning() << "no transport failure:" << outcome.errorText();
-        return TransportError(QNetworkReply::NoError, QString());
-    }
+    QTcpServer m_closer;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -76,46 +54,52 @@ private Q_SLOTS:
     }
 
     void ownTexts_data() {
-        QTest::addColumn<Trouble>("trouble");
-        QTest::addColumn<QNetworkReply::NetworkError>("error");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("connection refused")
-            << Trouble::Refused << QNetworkReply::ConnectionRefusedError
-            << "Der Server 127.0.0.1 hat die Verbindung abgelehnt. Bitte die Adresse prüfen oder "
-               "später erneut versuchen.";
-        QTest::newRow("host not found")
-            << Trouble::UnknownHost << QNetworkReply::HostNotFoundError
-            << "Der Server zeit.velmora.invalid wurde nicht gefunden. Bitte die Adresse und die "
-               "Internetverbindung prüfen.";
-        QTest::newRow("closed before answering")
-            << Trouble::ClosedAtOnce << QNetworkReply::RemoteHostClosedError
-            << "Der Server 127.0.0.1 hat die Verbindung unerwartet beendet. Bitte erneut "
-               "versuchen.";
-        QTest::newRow("https to a plain server")
-            << Trouble::NotTls << QNetworkReply::SslHandshakeFailedError
-            << "Keine sichere Verbindung zu 127.0.0.1 möglich: Das Zertifikat des Servers wurde "
-               "nicht angenommen oder die Verschlüsselung passt nicht. Bitte die Adresse prüfen.";
-        QTest::newRow("proxy refuses")
-            << Trouble::ProxyRefused << QNetworkReply::UnknownNetworkError
-            << "Keine Verbindung zum Server 127.0.0.1. Bitte die Internetverbindung und die "
-               "Proxy-Einstellungen prüfen und erneut versuchen.";
-        QTest::newRow("status 600")
-            << Trouble::OddStatus << QNetworkReply::UnknownServerError
-            << "Der Server 127.0.0.1 hat keine gültige Antwort gesendet. Bitte später erneut "
-               "versuchen.";
+        rows<Trouble>({
+            {"connection refused", "http://127.0.0.1:CLOSED", E::ConnectionRefusedError,
+             "Der Server 127.0.0.1 hat die Verbindung abgelehnt. Bitte die Adresse prüfen oder "
+             "später erneut versuchen."},
+            {"host not found", "http://zeit.velmora.invalid:PORT", E::HostNotFoundError,
+             "Der Server zeit.velmora.invalid wurde nicht gefunden. Bitte die Adresse und die "
+             "Internetverbindung prüfen."},
+            {"closed before answering", "http://127.0.0.1:CLOSER", E::RemoteHostClosedError,
+             "Der Server 127.0.0.1 hat die Verbindung unerwartet beendet. Bitte erneut "
+             "versuchen."},
+            {"https to a plain server", "https://127.0.0.1:PORT", E::SslHandshakeFailedError,
+             "Keine sichere Verbindung zu 127.0.0.1 möglich: Das Zertifikat des Servers wurde "
+             "nicht angenommen oder die Verschlüsselung passt nicht. Bitte die Adresse prüfen."},
+            {"proxy refuses", "http://127.0.0.1:PORT", E::UnknownNetworkError,
+             "Keine Verbindung zum Server 127.0.0.1. Bitte die Internetverbindung und die "
+             "Proxy-Einstellungen prüfen und erneut versuchen.",
+             true},
+            {"status 600", "http://127.0.0.1:PORT", E::UnknownServerError,
+             "Der Server 127.0.0.1 hat keine gültige Antwort gesendet. Bitte später erneut "
+             "versuchen.",
+             false, 600},
+        });
     }
 
     // The same texts with Qt's German catalogue loaded, as the app has it.
     void ownTexts() {
-        QFETCH(Trouble, trouble);
-        QFETCH(QNetworkReply::NetworkError, error);
-        QFETCH(QString, text);
+        FETCH_ROW(Trouble);
         for (const bool catalogue : {false, true}) {
             if (catalogue)
                 QVERIFY(loadQtGermanTranslations());
-            const TransportError failure = failureFor(trouble);
-            QCOMPARE(failure.error(), error);
-            QCOMPARE(failure.description(), text);
+            const QString url = QString(row.url)
+                                    .replace("CLOSED", QString::number(closedPort()))
+                                    .replace("CLOSER", QString::number(m_closer.serverPort()))
+                                    .replace("PORT", QString::number(m_fixture.server().port()));
+            Transport transport;
+            if (row.refusingProxy)
+                transport.manager()->setProxy(
+                    QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", closedPort()));
+            if (row.status)
+                m_fixture.server().setFault("/api/state", Fault{.status = row.status, .times = 1});
+            const auto outcome = awaitTask(
+                transport.send(QNetworkRequest(QUrl(url + "/api/state")), "GET", std::nullopt));
+            const auto failure = outcome.failure<TransportError>();
+            QVERIFY2(failure, qPrintable(outcome.errorText()));
+            QCOMPARE(failure->error(), row.error);
+            QCOMPARE(failure->description(), row.text);
         }
     }
 };
