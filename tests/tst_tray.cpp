@@ -140,11 +140,10 @@ class TestTray : public QObject {
         m_bus.mock(u"org.freedesktop.NetworkManager"_s, u"/org/freedesktop/NetworkManager"_s,
                    u"SetGlobalConnectionState"_s, {state});
     }
-    void resume() {
-        for (const bool sleeping : {true, false})
-            m_bus.mock(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s, u"EmitSignal"_s,
-                       {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
-                        QVariantList{sleeping}});
+    void sleep(bool sleeping) {
+        m_bus.mock(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s, u"EmitSignal"_s,
+                   {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
+                    QVariantList{sleeping}});
     }
 
 private Q_SLOTS:
@@ -272,8 +271,14 @@ private Q_SLOTS:
         const Rate rate = model->state()->rates.value(0);
         server.startEntryFor(member, rate.clientId, rate.reasonId, QString(),
                              QDateTime::currentMSecsSinceEpoch() - 60'000.0);
-        resume();
+        // Going to sleep reloads nothing; waking up reloads once.
+        server.clearRequests();
+        sleep(true);
+        QTest::qWait(300);
+        QCOMPARE(server.requestsTo(u"/api/state"_s).size(), 0);
+        sleep(false);
         QTRY_VERIFY(model->state() && model->state()->running);
+        QCOMPARE(server.requestsTo(u"/api/state"_s).size(), 1);
 
         // Started while the system still says there is no network: told at once.
         VelmoraTimeApp later(fixture.newModel(), quietOptions(10s));
