@@ -1,5 +1,5 @@
-// A long run of the model against the local time server at a fast reload
-// rate, with starts and stops and injected failures mixed in, resident
+// A long run of the model against the local time server (in a process of its
+// own) at a fast reload rate, with starts and stops and injected failures mixed in, resident
 // memory sampled as it goes. Memory should be flat after warm-up and no file
 // descriptor should be left open. Run through bench/run-soak.
 //
@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <unistd.h>
@@ -31,26 +32,48 @@ int openFds() {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
 }
 
-// The faults mixed in, one every `faultEvery` reloads, in turn.
-Fault injected(int n) {
-    switch (n % 5) {
-    case 0:
-        return Fault{.status = 500, .body = "<html>kaputt</html>", .times = 1};
-    case 1:
-        return Fault{.body = "{\"user\":", .cutAfterBytes = 4, .times = 1}; // cut off
-    case 2:
-        return Fault{.drop = true, .times = 2};
-    case 3:
-        return Fault{.body = "{\"user\":1}", .rawBody = true, .times = 1}; // wrong type
-    default:
-        return Fault{.body = "{}", .brokenGzip = true, .times = 1};
+// The time server runs in a process of its own, as it does for the app:
+// only the model's memory is measured. It takes faults on stdin.
+class ServerProcess {
+public:
+    bool start() {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationDirPath() +
+                            QStringLiteral("/velmora-bench-server"),
+                        {QStringLiteral("--quiet")});
+        const QByteArray first = nextLine();
+        if (!first.startsWith("VELMORA_DEVSERVER_URL="))
+            return false;
+        m_url = QString::fromUtf8(first.mid(first.indexOf('=') + 1));
+        nextLine(); // the token, not needed: the soak signs in with the password
+        return true;
     }
-}
+    QString baseUrl() const { return m_url; }
+    // The n-th kind of failure for the next state answers; back once it is set.
+    bool inject(int n) {
+        m_process.write(QByteArray("FAULT ") + QByteArray::number(n) + '\n');
+        return nextLine() == "OK";
+    }
+    ~ServerProcess() {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+    }
+
+private:
+    QByteArray nextLine() {
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+        }
+        return m_process.readLine().trimmed();
+    }
+    QProcess m_process;
+    QString m_url;
+};
 
 QCoro::Task<int> soak(int reloads, bool memoryTokens) {
-    DevServer server;
+    ServerProcess server;
     if (!server.start()) {
-        std::fprintf(stderr, "devserver did not start\n");
+        std::fprintf(stderr, "velmora-bench-server did not start\n");
         co_return 1;
     }
     QTemporaryDir dir;
@@ -61,7 +84,7 @@ QCoro::Task<int> soak(int reloads, bool memoryTokens) {
         tokens = std::make_shared<Keychain>();
     Model model(tokens, Preferences(dir.filePath(QStringLiteral("prefs.ini"))));
     model.setServerURL(server.baseUrl());
-    model.setEmail(QString::fromLatin1(DevServer::adminEmail));
+    model.setEmail(QString::fromLatin1(DevServer::adminEmail)); // the demo data's
     model.setPassword(QString::fromLatin1(DevServer::adminPassword));
     co_await model.login();
     if (!model.signedIn()) {
@@ -75,8 +98,10 @@ QCoro::Task<int> soak(int reloads, bool memoryTokens) {
     QElapsedTimer clock;
     clock.start();
     for (int i = 1; i <= reloads; ++i) {
-        if (i % faultEvery == 0)
-            server.setFault(QStringLiteral("/api/state"), injected(i / faultEvery));
+        if (i % faultEvery == 0 && !server.inject(i / faultEvery)) {
+            std::fprintf(stderr, "velmora-bench-server took no fault\n");
+            co_return 1;
+        }
         co_await model.refresh();
         if (!model.message().isEmpty())
             ++failures;
@@ -87,10 +112,8 @@ QCoro::Task<int> soak(int reloads, bool memoryTokens) {
                 co_await model.start();
             ++startsAndStops;
         }
-        if (i % sampleEvery == 0) {
-            server.clearRequests(); // the server's own log would grow
+        if (i % sampleEvery == 0)
             samples.append(residentMiB());
-        }
     }
     const int fdsAtEnd = openFds();
     const auto tenth = [&](bool last) {
