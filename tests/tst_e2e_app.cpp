@@ -186,11 +186,8 @@ private Q_SLOTS:
         DO(u"tab-to"_s, u"text"_s, u"Einrichtungslink einfügen"_s, u"zurück"_s);
         QVERIFY2(signIn(m_server.memberId(), &out), qPrintable(out));
         DO(u"find"_s, u"text"_s, u"Kunde suchen"_s, u"focused"_s);
-        QString token;
-        WAIT_UNTIL(!(token = m_x.secret(tokenService, tokenKey).value_or(QString())).isEmpty(),
-                   timeoutMs);
-        const QString bearer = u"Bearer "_s + token;
-        QTRY_COMPARE_WITH_TIMEOUT(authorization(u"/api/state"_s), bearer, timeoutMs);
+        // The app keeps its token in the desktop's keyring, until signing out.
+        WAIT_UNTIL(m_x.secret(tokenService, tokenKey), timeoutMs);
         SHOWS(u"start form"_s);
 
         walkRound(u"start form"_s);
@@ -221,7 +218,6 @@ private Q_SLOTS:
 
         DO(u"tab-to"_s, u"push button"_s, u"Abmelden"_s, u"zurück"_s);
         DO(u"key"_s, u"space"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(authorization(u"/api/logout"_s), bearer, timeoutMs);
         WAIT_UNTIL(!m_x.secret(tokenService, tokenKey), timeoutMs);
         DO(u"find"_s, u"text"_s, u"Einrichtungslink einfügen"_s, u"focused"_s);
     }
@@ -268,9 +264,6 @@ private Q_SLOTS:
         DRIVE(primary, u"clipboard"_s, u"primary"_s);
         QVERIFY2(clipboard.startsWith(m_server.setupLink(QString())), qPrintable(clipboard));
         QCOMPARE(primary, clipboard);
-        QString hint; // clipboard managers keep it out of their history
-        DRIVE(hint, u"clipboard"_s, u"clipboard"_s, u"x-kde-passwordManagerHint"_s);
-        QCOMPARE(hint, u"secret"_s);
         // The same link as the QR code, as a phone's camera reads it.
         const QString shot = m_dir.filePath(u"screen.png"_s);
         QVERIFY(m_x.grabScreen().save(shot));
@@ -324,10 +317,6 @@ private Q_SLOTS:
     }
 
 private:
-    // Of the first request the server saw to `path`.
-    QString authorization(const QString &path) const {
-        return m_server.requestsTo(path).value(0).headers.value(u"authorization"_s);
-    }
     // Types a fresh setup link of `userId` into the focused field and presses
     // "Gerät verbinden".
     bool signIn(const QString &userId, QString *why);

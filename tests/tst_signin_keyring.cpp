@@ -102,6 +102,13 @@ std::optional<QString> lookUp(const QStringList &attributes) {
 
 enum class Setup { LibraryMissing, NoBus, BusWithoutService, FreshAccount, Locked, BrokenService };
 
+struct Trouble {
+    const char *name;
+    Setup setup;
+    KeychainError::Kind kind;
+    const char *hint; // what the text tells the user to do
+};
+
 } // namespace
 
 class SignInKeyringTest : public QObject {
@@ -204,32 +211,26 @@ dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterfa
     }
 
     void keyringTroubleCostsNothing_data() {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<KeychainError::Kind>("kind");
-        QTest::addColumn<QString>("hint"); // what the text tells the user to do
-        // A locked keyring may hold a token: the app stays signed in and never
-        // offers to sign in again.
-        QTest::addColumn<bool>("locked");
         using Kind = KeychainError::Kind;
-        const auto row = [](const char *name, Setup setup, Kind kind, const char *hint) {
-            QTest::newRow(name) << setup << kind << QString::fromUtf8(hint)
-                                << (kind == Kind::Locked);
-        };
-        row("libsecret missing", Setup::LibraryMissing, Kind::LibraryMissing, "„libsecret-1-0“");
-        row("no session bus", Setup::NoBus, Kind::NoSessionBus, "in einer Desktop-Sitzung starten");
-        row("session bus without Secret Service", Setup::BusWithoutService, Kind::NoService,
-            "installieren und starten");
-        row("fresh account, keyring started on demand", Setup::FreshAccount,
-            Kind::NoDefaultCollection, "als Standard festlegen");
-        row("locked, no unlock possible", Setup::Locked, Kind::Locked, "entsperren");
-        row("Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen");
+        // clang-format off
+        testsupport::rows<Trouble>({
+            {"libsecret missing", Setup::LibraryMissing, Kind::LibraryMissing, "„libsecret-1-0“"},
+            {"no session bus", Setup::NoBus, Kind::NoSessionBus, "in einer Desktop-Sitzung starten"},
+            {"session bus without Secret Service", Setup::BusWithoutService, Kind::NoService, "installieren und starten"},
+            {"fresh account, keyring started on demand", Setup::FreshAccount, Kind::NoDefaultCollection,
+             "als Standard festlegen"},
+            {"locked, no unlock possible", Setup::Locked, Kind::Locked, "entsperren"},
+            {"Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen"},
+        });
+        // clang-format on
     }
 
     void keyringTroubleCostsNothing() {
-        QFETCH(Setup, setup);
-        QFETCH(KeychainError::Kind, kind);
-        QFETCH(QString, hint);
-        QFETCH(bool, locked);
+        FETCH_ROW(Trouble);
+        const auto &[name, setup, kind, hint] = row;
+        // A locked keyring may hold a token: the app stays signed in and never
+        // offers to sign in again.
+        const bool locked = kind == KeychainError::Kind::Locked;
         DevServer &server = m_fixture.server();
         server.clearRequests();
         const QString link = server.setupLink(server.createSetupCode(server.memberId()));
@@ -303,7 +304,7 @@ dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterfa
         const QString text = seen.value(u"write"_s).toString();
         qInfo().noquote() << "keyring text:" << text;
         QCOMPARE(seen.value(u"kind"_s).toInt(-1), static_cast<int>(kind));
-        QVERIFY2(text.contains(hint), qPrintable(text));
+        QVERIFY2(text.contains(QString::fromUtf8(hint)), qPrintable(text));
         // Both sign-ins show that text, and nothing was sent or spent.
         QCOMPARE(seen.value(u"login"_s).toString(), text);
         QCOMPARE(seen.value(u"setup"_s).toString(), text);
