@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,12 +26,11 @@ namespace {
 
 constexpr int timeoutMs = 30000;
 
-// Run inside the session: its variables into a file, then it lasts until
-// that file goes (KWin ends with it, and the session with KWin).
-constexpr const char *sessionCommand =
-    "env | grep -E '^(WAYLAND_DISPLAY|DISPLAY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR)=' "
-    ">\"$VELMORA_ENV.tmp\" && mv \"$VELMORA_ENV.tmp\" \"$VELMORA_ENV\"; "
-    "while [ -e \"$VELMORA_ENV\" ]; do sleep 0.2; done";
+struct Click {
+    const char *name;
+    QPoint click;
+    int bar = 0; // a bottom bar this high, if not 0
+};
 
 // A KWin script that tells the test, over D-Bus, how KWin sees our windows.
 constexpr const char *reportScript = R"(
@@ -101,35 +99,12 @@ class TestE2eWayland : public QObject {
 private Q_SLOTS:
 
     void initTestCase() {
-        if (QStandardPaths::findExecutable(u"kwin_wayland"_s).isEmpty())
-            QSKIP("kwin_wayland is not installed (package kwin-wayland)");
-        const QString envFile = m_dir.filePath(u"environment"_s);
-        QProcessEnvironment outside = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"VELMORA_IN_PRIVATE_KEYRING", "DISPLAY", "WAYLAND_DISPLAY",
-                                 "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
-            outside.remove(QString::fromLatin1(name));
-        outside.insert(u"VELMORA_ENV"_s, envFile);
-        m_session.setProcessEnvironment(outside);
-        m_session.setStandardOutputFile(m_dir.filePath(u"session.log"_s));
-        m_session.setStandardErrorFile(m_dir.filePath(u"session.log"_s), QIODevice::Append);
-        const QString scripts = QStringLiteral(VELMORA_SOURCE_DIR "/scripts/");
-        m_session.start(scripts + u"with-keyring"_s, {scripts + u"kwin-session"_s, u"sh"_s, u"-c"_s,
-                                                      QString::fromLatin1(sessionCommand)});
-        WAIT_UNTIL(QFile::exists(envFile) || m_session.state() == QProcess::NotRunning, timeoutMs);
-        QFile file(envFile);
-        QVERIFY2(file.open(QIODevice::ReadOnly), "KWin did not come up; see session.log");
+        // Runs inside the KWin session (scripts/kwin-session), on its bus.
         m_environment = QProcessEnvironment::systemEnvironment();
         m_environment.remove(u"VELMORA_IN_PRIVATE_KEYRING"_s);
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const int equals = line.indexOf('=');
-            if (equals > 0)
-                m_environment.insert(QString::fromUtf8(line.left(equals)),
-                                     QString::fromUtf8(line.mid(equals + 1)));
-        }
-        QVERIFY(m_environment.contains(u"WAYLAND_DISPLAY"_s));
+        QVERIFY2(m_environment.contains(u"WAYLAND_DISPLAY"_s), "not in a KWin session");
         const QString address = m_environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
-        m_bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(address, u"velmora-test-reports"_s));
+        m_bus = std::make_unique<QDBusConnection>(QDBusConnection::sessionBus());
         QVERIFY(m_bus->registerObject(u"/Report"_s, &m_reports, QDBusConnection::ExportAllSlots));
         QVERIFY(m_bus->registerService(u"org.velmora.Test"_s));
         QFile script(m_dir.filePath(u"report.js"_s));
@@ -156,26 +131,23 @@ private Q_SLOTS:
         if (!m_app.waitForFinished(10000))
             m_app.kill();
         m_app.waitForFinished(5000);
-        QFile::remove(m_dir.filePath(u"environment"_s));
-        if (!m_session.waitForFinished(timeoutMs))
-            m_session.kill();
     }
 
     void panelBesideTheClick_data() {
-        QTest::addColumn<QPoint>("click");
-        QTest::addColumn<int>("bar"); // a bottom bar this high, if not 0
-        QTest::newRow("bottom right: above it") << QPoint(1200, 785) << 0;
-        QTest::newRow("top left: below it") << QPoint(100, 12) << 0;
-        QTest::newRow("near the top-left corner: below it") << QPoint(40, 12) << 0;
-        QTest::newRow("top right: below it, pushed onto the screen") << QPoint(1270, 12) << 0;
         // Plasma sends the pointer's point, anywhere on the icon in its bar.
-        QTest::newRow("low in a bottom bar: on the bar's edge") << QPoint(1200, 791) << 44;
-        QTest::newRow("high in a bottom bar: on the bar's edge") << QPoint(1200, 760) << 44;
+        testsupport::rows<Click>({
+            {"bottom right: above it", {1200, 785}},
+            {"top left: below it", {100, 12}},
+            {"near the top-left corner: below it", {40, 12}},
+            {"top right: below it, pushed onto the screen", {1270, 12}},
+            {"low in a bottom bar: on the bar's edge", {1200, 791}, 44},
+            {"high in a bottom bar: on the bar's edge", {1200, 760}, 44},
+        });
     }
 
     void panelBesideTheClick() {
-        QFETCH(QPoint, click);
-        QFETCH(int, bar);
+        FETCH_ROW(Click);
+        const auto [name, click, bar] = row;
         const QRect screen(0, 0, 1280, 800);
         std::optional<BottomBar> dock;
         if (bar) {
@@ -287,7 +259,6 @@ private:
     std::optional<QList<Window>> windows();
 
     QTemporaryDir m_dir;
-    QProcess m_session;
     QProcessEnvironment m_environment;
     SniWatcher m_watcher;
     std::unique_ptr<QDBusConnection> m_bus;
