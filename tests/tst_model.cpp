@@ -154,6 +154,10 @@ private Q_SLOTS:
             QCOMPARE(Preferences().serverURL(), std::optional(address)); // as a restart reads it
         }
         QVERIFY(QFile::exists(home.filePath(u".config/velmora/VelmoraTime.conf"_s)));
+        for (const int hours : {0, 4, 8, 10}) { // "Nie" too is a choice a restart keeps
+            Preferences().setReminderHours(hours);
+            QCOMPARE(Preferences().reminderHours(), hours);
+        }
 
         QFile blocker(home.filePath(u"blocker"_s)); // where the folder would be
         QVERIFY(blocker.open(QIODevice::WriteOnly));
