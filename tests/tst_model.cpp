@@ -456,7 +456,7 @@ private Q_SLOTS:
         QCOMPARE(offered().size(), 5);
 
         // A new start of the app begins on the newest pair; one no longer listed
-        // is hidden.
+        // (an archived client, an inactive reason) is hidden.
         auto later = m_fixture->signedInModel(server().adminId());
         QVERIFY(later);
         QCOMPARE(later->selectedClient(), u"c5"_s);
@@ -464,7 +464,8 @@ private Q_SLOTS:
         server().setStateOverride(QStringLiteral(R"({"user":{"id":"%1","name":"C","role":"admin"},
             "clients":[{"id":"c4","name":"Bäckerei Schäfer","enabled":1,"archived":1},
                        {"id":"c6","name":"Praxis Dr. Weiß","enabled":1,"archived":0}],
-            "reasons":[{"id":1,"name":"Beratung","active":1},{"id":2,"name":"Entwicklung","active":0}],
+            "reasons":[{"id":1,"name":"Beratung","active":1},{"id":2,"name":"Entwicklung","active":0},
+                       {"id":3,"name":"Support","active":1}],
             "rates":[{"client_id":"c4","reason_id":3,"cents":1},
                      {"client_id":"c6","reason_id":1,"cents":1},
                      {"client_id":"c6","reason_id":2,"cents":1}],"running":null})")
