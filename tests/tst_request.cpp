@@ -273,6 +273,8 @@ private Q_SLOTS:
              Fault{.body = "{\"ok\":true,\"en", .rawBody = true}, cut},
             {"chunked, a bare string that stops early", Fault{.body = "\"abc", .chunked = true},
              cut},
+            {"an escaped quote inside a string",
+             Fault{.body = "{\"note\":\"Monitor 27\\\" geliefert\"}", .rawBody = true}, QString()},
         });
     }
 

@@ -258,20 +258,22 @@ private Q_SLOTS:
         QCOMPARE(reminder.nextDue(), started.addSecs(8 * 3600));
         QVERIFY(nextNotification(500).isEmpty());
 
-        now = started.addSecs(8 * 3600 + 1);
+        // Late, as after a night asleep: the next one counts from this one.
+        now = started.addSecs(9 * 3600);
         reminder.reschedule();
+        QCOMPARE(reminder.nextDue(), now.addSecs(2 * 3600));
         const QJsonObject first = nextNotification();
-        QCOMPARE(first[u"summary"].toString(), u"Der Timer läuft seit 8 Stunden"_qs);
+        QCOMPARE(first[u"summary"].toString(), u"Der Timer läuft seit 9 Stunden"_qs);
         QVERIFY(first[u"body"].toString().contains(model->state()->running->clientName));
         QVERIFY(first[u"actions"].toArray().contains(u"stop"_qs));
 
-        now = started.addSecs(10 * 3600); // not yet two hours since
+        now = started.addSecs(11 * 3600 - 1); // not yet two hours since
         reminder.reschedule();
         QVERIFY(nextNotification(500).isEmpty());
-        now = started.addSecs(10 * 3600 + 1);
+        now = started.addSecs(11 * 3600);
         reminder.reschedule();
         const QJsonObject second = nextNotification();
-        QCOMPARE(second[u"summary"].toString(), u"Der Timer läuft seit 10 Stunden"_qs);
+        QCOMPARE(second[u"summary"].toString(), u"Der Timer läuft seit 11 Stunden"_qs);
         QCOMPARE(second[u"replaces"].toInt(), first[u"id"].toInt());
 
         // The notification belongs to its entry: when that entry ends
