@@ -5,6 +5,7 @@
 // parent and reports what it saw.
 
 #include "desktop/keyringwatch.h"
+#include "mockbus.h"
 #include "modelfixture.h"
 
 #include <QDBusConnection>
@@ -28,6 +29,7 @@ constexpr const char *attemptServer = "VELMORA_ATTEMPT_SERVER";
 constexpr const char *attemptLink = "VELMORA_ATTEMPT_LINK";
 constexpr const char *attemptFakeService = "VELMORA_ATTEMPT_FAKE_SERVICE";
 const QByteArray secret = "nie-im-klartext-7f3a9c";
+const QString loginKeyring = u"/org/freedesktop/secrets/collection/login"_s;
 
 // The child's part: a password sign-in, a setup-link sign-in and a direct
 // write, each through the real keyring; printed as one JSON object.
@@ -114,6 +116,39 @@ struct Trouble {
 class SignInKeyringTest : public QObject {
     Q_OBJECT
 
+    // The login keyring locked, as by a screen lock.
+    static bool lockLogin() {
+        QDBusMessage lock = QDBusMessage::createMethodCall(
+            u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
+            u"org.freedesktop.Secret.Service"_s, u"Lock"_s);
+        lock << QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(loginKeyring)});
+        return QDBusConnection::sessionBus().call(lock).type() == QDBusMessage::ReplyMessage;
+    }
+    // gnome-keyring's own way in, with the password, as its PAM module does
+    // at login.
+    static bool unlockWithPassword() {
+        return QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
+import dbus
+secrets = dbus.SessionBus().get_object("org.freedesktop.secrets", "/org/freedesktop/secrets")
+_, session = secrets.OpenSession("plain", dbus.String("", variant_level=1),
+                                 dbus_interface="org.freedesktop.Secret.Service")
+dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface") \
+    .UnlockWithMasterPassword("/org/freedesktop/secrets/collection/login",
+                              (session, b"", b"velmora", "text/plain"))
+)")}) == 0;
+    }
+    // A system prompter for the keyring's prompts that shows each and never
+    // answers: the user still looking at it. Gone, it counts as dismissed.
+    static bool startPrompter(MockBus &bus) {
+        const QString name = u"org.gnome.keyring.SystemPrompter"_s,
+                      path = u"/org/gnome/keyring/Prompter"_s,
+                      interface = u"org.gnome.keyring.internal.Prompter"_s;
+        return bus.add({name, path, interface}, name) &&
+               bus.mock(name, path, u"AddMethod"_s,
+                        {interface, u"BeginPrompting"_s, u"o"_s, QString(), QString()})
+                       .type() == QDBusMessage::ReplyMessage;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         if (qgetenv("VELMORA_IN_PRIVATE_KEYRING") != "1")
@@ -186,28 +221,27 @@ private Q_SLOTS:
     void unlockIsHeard() {
         KeyringWatch watch;
         QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
-        QDBusMessage lock = QDBusMessage::createMethodCall(
-            u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
-            u"org.freedesktop.Secret.Service"_s, u"Lock"_s);
-        lock << QVariant::fromValue(QList<QDBusObjectPath>{
-            QDBusObjectPath(u"/org/freedesktop/secrets/collection/login"_s)});
-        QCOMPARE(QDBusConnection::sessionBus().call(lock).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(lockLogin());
         QTest::qWait(200);
         QCOMPARE(unlocked.size(), 0);
-
-        // gnome-keyring's own way in, with the password, as its PAM module does
-        // at login.
-        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
-import dbus
-secrets = dbus.SessionBus().get_object("org.freedesktop.secrets", "/org/freedesktop/secrets")
-_, session = secrets.OpenSession("plain", dbus.String("", variant_level=1),
-                                 dbus_interface="org.freedesktop.Secret.Service")
-dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface") \
-    .UnlockWithMasterPassword("/org/freedesktop/secrets/collection/login",
-                              (session, b"", b"velmora", "text/plain"))
-)")}),
-                 0);
+        QVERIFY(unlockWithPassword());
         QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
+    }
+
+    // Asked to unlock, the keyring shows its own prompt, and the app waits
+    // for the user's answer before it reads again.
+    void unlockWaitsForThePrompt() {
+        QVERIFY(lockLogin());
+        auto prompter = std::make_unique<MockBus>();
+        QVERIFY(startPrompter(*prompter));
+        Keychain keychain;
+        const auto unlock = testsupport::launch(keychain.unlock());
+        QTest::qWait(1000);
+        QVERIFY(!unlock->finished);    // the prompt is up
+        QVERIFY(unlockWithPassword()); // as the prompt does with the password typed
+        prompter.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(unlock->finished, 5000);
+        VERIFY_OK(*unlock);
     }
 
     void keyringTroubleCostsNothing_data() {

@@ -80,14 +80,20 @@ QCoro::Task<> collect(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome) 
 }
 } // namespace detail
 
+// Starts the task; the outcome fills in once it has finished. It runs on
+// after the caller stops looking; the shared outcome keeps what it writes alive.
+template <typename T> std::shared_ptr<Outcome<T>> launch(QCoro::Task<T> task) {
+    auto outcome = std::make_shared<Outcome<T>>();
+    detail::collect(std::move(task), outcome);
+    return outcome;
+}
+
 // Lets the event loop run until the task has finished, at most `timeout`
 // (long enough for a loaded machine; tests that expect a time-out inject short
 // limits instead). Never blocks the loop, so in-process servers keep working.
 template <typename T>
 Outcome<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = 20s) {
-    auto outcome = std::make_shared<Outcome<T>>();
-    // Runs on after a time-out; the shared outcome keeps what it writes alive.
-    detail::collect(std::move(task), outcome);
+    const auto outcome = launch(std::move(task));
     (void)QTest::qWaitFor([&] { return outcome->finished; }, static_cast<int>(timeout.count()));
     return *outcome;
 }
