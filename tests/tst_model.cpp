@@ -433,9 +433,12 @@ private Q_SLOTS:
         QCOMPARE(startPair(u"c9"_s, 1), Model::StartOutcome::NotListed); // disabled client
         QVERIFY(server().requests().isEmpty());
 
-        for (const auto &[client, reason] : {std::pair{u"c6"_s, 1}, std::pair{u"c6"_s, 2},
-                                             std::pair{u"c4"_s, 3}, std::pair{u"c12"_s, 1}})
+        for (const auto &[client, reason] :
+             {std::pair{u"c6"_s, 1}, std::pair{u"c6"_s, 2}, std::pair{u"c4"_s, 3}})
             QCOMPARE(startPair(client, reason), Model::StartOutcome::Started);
+        // Remembered though the reload after the start fails.
+        server().setFault(u"/api/state"_s, Fault{.status = 503, .times = 1});
+        QCOMPARE(startPair(u"c12"_s, 1), Model::StartOutcome::Started);
         QCOMPARE(offered(),
                  (QStringList{u"Ingenieurbüro Nüßlein · Beratung"_s,
                               u"Bäckerei Schäfer · Support"_s, u"Praxis Dr. Weiß · Entwicklung"_s,

@@ -93,6 +93,18 @@ const char *lockedKeyring =
     "org.freedesktop.Secret.Service.Lock "
     "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null && exec \"$0\"";
 
+// A Secret Service (python3-dbusmock) whose default keyring says it is
+// locked and which fails everything else, as some other services do then.
+const char *lockedFailingService =
+    "/usr/bin/python3 -m dbusmock org.freedesktop.secrets /org/freedesktop/secrets "
+    "org.freedesktop.Secret.Service >/dev/null 2>&1 & "
+    "while ! gdbus call --session -d org.freedesktop.secrets -o /org/freedesktop/secrets "
+    "-m org.freedesktop.DBus.Mock.AddMethod org.freedesktop.Secret.Service ReadAlias s o "
+    "'ret = \"/org/freedesktop/secrets/collection/login\"' >/dev/null 2>&1; do sleep 0.1; done && "
+    "gdbus call --session -d org.freedesktop.secrets -o /org/freedesktop/secrets "
+    "-m org.freedesktop.DBus.Mock.AddObject /org/freedesktop/secrets/collection/login "
+    "org.freedesktop.Secret.Collection \"{'Locked': <true>}\" '[]' >/dev/null && exec \"$0\"";
+
 // What secret-tool finds for these attributes; nothing when it finds no item.
 std::optional<QString> lookUp(const QStringList &attributes) {
     QProcess lookup;
@@ -102,7 +114,15 @@ std::optional<QString> lookUp(const QStringList &attributes) {
     return QString::fromUtf8(lookup.readAllStandardOutput());
 }
 
-enum class Setup { LibraryMissing, NoBus, BusWithoutService, FreshAccount, Locked, BrokenService };
+enum class Setup {
+    LibraryMissing,
+    NoBus,
+    BusWithoutService,
+    FreshAccount,
+    Locked,
+    LockedFailing,
+    BrokenService
+};
 
 struct Trouble {
     const char *name;
@@ -254,6 +274,7 @@ private Q_SLOTS:
             {"fresh account, keyring started on demand", Setup::FreshAccount, Kind::NoDefaultCollection,
              "als Standard festlegen"},
             {"locked, no unlock possible", Setup::Locked, Kind::Locked, "entsperren"},
+            {"locked, the service failing otherwise", Setup::LockedFailing, Kind::Locked, "entsperren"},
             {"Secret Service that fails", Setup::BrokenService, Kind::Other, "erneut versuchen"},
         });
         // clang-format on
@@ -320,6 +341,10 @@ private Q_SLOTS:
             break;
         case Setup::Locked:
             arguments = {u"--"_s, u"sh"_s, u"-c"_s, QString::fromLatin1(lockedKeyring), self};
+            break;
+        case Setup::LockedFailing:
+            arguments = {u"--config-file="_s + busConfig,           u"--"_s, u"sh"_s, u"-c"_s,
+                         QString::fromLatin1(lockedFailingService), self};
             break;
         }
 

@@ -295,8 +295,12 @@ private Q_SLOTS:
         QVERIFY(fixture.server().requestsTo(u"/api/time/stop"_qs).isEmpty());
         QVERIFY(fixture.server().hasRunningEntry(member));
 
-        // B's own reminder, from a new notification, stops B.
-        now = now.addSecs(7 * 3600 + 1);
+        // B's own reminder, after its own eight hours, from a new
+        // notification, stops B.
+        now = now.addSecs(2 * 3600);
+        reminder.reschedule();
+        QVERIFY(nextNotification(500).isEmpty());
+        now = now.addSecs(5 * 3600 + 1);
         reminder.reschedule();
         const QJsonObject third = nextNotification();
         QCOMPARE(third[u"replaces"].toInt(), 0);

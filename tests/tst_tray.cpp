@@ -563,8 +563,11 @@ private Q_SLOTS:
         DevServer &server = fixture.server();
         auto model = fixture.signedInModel(server.memberId()); // Müller GmbH · Entwicklung runs
         QVERIFY(model);
-        QVERIFY(finishes(model->startPair({u"c4"_s, 3})));
         TimerMenu timer(model.get());
+        // Its own menu (the window's, without a tray) is there for the stop
+        // alone too.
+        QVERIFY(timer.menuAction()->isVisible());
+        QVERIFY(finishes(model->startPair({u"c4"_s, 3})));
         QMenu menu;
         menu.addActions(timer.entries());
         menu.addAction(u"Öffnen"_s);
@@ -605,6 +608,7 @@ private Q_SLOTS:
 
         QVERIFY(finishes(model->logout()));
         QTRY_COMPARE(shown(), QStringList{u"Öffnen"_s});
+        QVERIFY(!timer.menuAction()->isVisible());
     }
 };
 
