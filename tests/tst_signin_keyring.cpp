@@ -237,28 +237,22 @@ private Q_SLOTS:
     }
 
     // The login keyring locked (as by a screen lock) and unlocked with the
-    // password (as with the session): only the unlock is heard.
-    void unlockIsHeard() {
+    // password (as with the session): only the unlock is heard. Asked to
+    // unlock, the keyring shows its own prompt, and the app waits for the
+    // user's answer before it reads again.
+    void unlockIsHeardAndAwaited() {
         KeyringWatch watch;
         QSignalSpy unlocked(&watch, &KeyringWatch::unlocked);
-        QVERIFY(lockLogin());
-        QTest::qWait(200);
-        QCOMPARE(unlocked.size(), 0);
-        QVERIFY(unlockWithPassword());
-        QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
-    }
-
-    // Asked to unlock, the keyring shows its own prompt, and the app waits
-    // for the user's answer before it reads again.
-    void unlockWaitsForThePrompt() {
         QVERIFY(lockLogin());
         auto prompter = std::make_unique<MockBus>();
         QVERIFY(startPrompter(*prompter));
         Keychain keychain;
         const auto unlock = testsupport::launch(keychain.unlock());
         QTest::qWait(1000);
-        QVERIFY(!unlock->finished);    // the prompt is up
+        QVERIFY(!unlock->finished); // the prompt is up
+        QCOMPARE(unlocked.size(), 0);
         QVERIFY(unlockWithPassword()); // as the prompt does with the password typed
+        QTRY_COMPARE_WITH_TIMEOUT(unlocked.size(), 1, 1000);
         prompter.reset();
         QTRY_VERIFY_WITH_TIMEOUT(unlock->finished, 5000);
         VERIFY_OK(*unlock);
