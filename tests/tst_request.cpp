@@ -49,7 +49,7 @@ struct Sent {
     const char *request;
     QByteArray expectedBody;
     const char *headers;
-    bool tokenStored = true;
+    QString token = u"issued"_s; // what the store holds, besides the token issued; null: nothing
 };
 
 struct Answer {
@@ -116,7 +116,9 @@ private Q_SLOTS:
              R"({"device":true,"email":"mitarbeiter@velmora.example","password":"grüße\\x/"})",
              "content-type x-velmora-device"},
             {"state without a stored token", Api::state, std::nullopt, "GET /api/state", "", "",
-             false},
+             QString()},
+            {"state with an empty token, still a token", Api::state, std::nullopt, "GET /api/state",
+             "", "authorization", u""_s},
             {"start", Api::start, start, "POST /api/time/start",
              R"({"clientId":"c1","note":"","reasonId":9007199254740993})",
              "authorization content-type"},
@@ -126,8 +128,8 @@ private Q_SLOTS:
     void sent() {
         FETCH_ROW(Sent);
         auto model = signedInModel();
-        if (!row.tokenStored)
-            awaitTask(m_tokens->remove());
+        if (row.token != u"issued"_s)
+            awaitTask(row.token.isNull() ? m_tokens->remove() : m_tokens->set(m_token = row.token));
         // Only the request is of interest here, not what the server makes of it.
         DevServer &server = m_fixture.server();
         server.setFault(u'/' + QLatin1String(row.route.path), Fault{.status = 200, .body = "{}"});
@@ -139,7 +141,7 @@ private Q_SLOTS:
         QCOMPARE(sent.method + u' ' + sent.path, QString::fromLatin1(row.request));
         QCOMPARE(sent.body, row.expectedBody);
         const QMap<QString, QString> values{{"accept", "application/json"},
-                                            {"authorization", "Bearer " + m_token},
+                                            {"authorization", ("Bearer " + m_token).trimmed()},
                                             {"content-type", "application/json"},
                                             {"x-velmora-device", "linux"}};
         const QString expected = "accept " + QString::fromLatin1(row.headers);
