@@ -49,7 +49,7 @@ struct Sent {
     const char *request;
     QByteArray expectedBody;
     const char *headers;
-    QString token = u"issued"_s; // what the store holds, besides the token issued; null: nothing
+    QString token = u"issued"_s; // the stored token: the one issued, this text, or (null) none
 };
 
 struct Answer {
@@ -128,8 +128,10 @@ private Q_SLOTS:
     void sent() {
         FETCH_ROW(Sent);
         auto model = signedInModel();
-        if (row.token != u"issued"_s)
-            awaitTask(row.token.isNull() ? m_tokens->remove() : m_tokens->set(m_token = row.token));
+        if (row.token != u"issued"_s) {
+            m_token = row.token;
+            awaitTask(m_token.isNull() ? m_tokens->remove() : m_tokens->set(m_token));
+        }
         // Only the request is of interest here, not what the server makes of it.
         DevServer &server = m_fixture.server();
         server.setFault(u'/' + QLatin1String(row.route.path), Fault{.status = 200, .body = "{}"});

@@ -148,14 +148,14 @@ class SignInKeyringTest : public QObject {
     // at login.
     static bool unlockWithPassword() {
         return QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, QString::fromLatin1(R"(
-import dbus
+import dbus, sys
 secrets = dbus.SessionBus().get_object("org.freedesktop.secrets", "/org/freedesktop/secrets")
 _, session = secrets.OpenSession("plain", dbus.String("", variant_level=1),
                                  dbus_interface="org.freedesktop.Secret.Service")
 dbus.Interface(secrets, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface") \
-    .UnlockWithMasterPassword("/org/freedesktop/secrets/collection/login",
-                              (session, b"", b"velmora", "text/plain"))
-)")}) == 0;
+    .UnlockWithMasterPassword(sys.argv[1], (session, b"", b"velmora", "text/plain"))
+)"),
+                                                         loginKeyring}) == 0;
     }
     // A system prompter for the keyring's prompts that shows each and never
     // answers: the user still looking at it. Gone, it counts as dismissed.

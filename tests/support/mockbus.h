@@ -15,7 +15,8 @@ public:
     // Starts the daemon and points DBUS_SESSION_BUS_ADDRESS and
     // DBUS_SYSTEM_BUS_ADDRESS at it; before the first use of either bus.
     bool start();
-    // Runs `python3 -m dbusmock ARGUMENTS` and waits for `name` on the bus.
+    // Runs `python3 -m dbusmock ARGUMENTS` and waits for `name` on the bus:
+    // the private one, or without start() the session bus this process has.
     bool add(const QStringList &arguments, const QString &name);
     // A method of org.freedesktop.DBus.Mock on the object `path` of `service`.
     QDBusMessage mock(const QString &service, const QString &path, const QString &method,
